@@ -1,0 +1,48 @@
+#include "frame_csv.hpp"
+
+#include "runtime.hpp"
+
+#include <algorithm>
+#include <string_view>
+
+bool write_csv_frame(std::FILE* file, std::uint16_t delay, std::span<const std::uint8_t> data)
+{
+    bool written = std::fprintf(file, "%d", delay) >= 0;
+    for (const std::uint8_t level : data)
+        written = std::fprintf(file, ",%d", level) >= 0 && written;
+    return std::fputc('\n', file) != EOF && written;
+}
+
+int parse_csv_line(const char* line, std::uint16_t& out_delay, std::span<std::uint8_t, channels_per_universe> out_data,
+                   std::size_t& out_count)
+{
+    std::string_view rest(line);
+    // Only the first character decides: "  # note" is a row.
+    if (rest.empty() || rest.front() == '#' || rest.front() == '\n')
+        return 0;
+    rest = rest.substr(0, rest.find('\n'));
+
+    // Fields are split as strtok splits them: runs of commas separate like one,
+    // and leading or trailing commas make no empty field.
+    bool have_delay = false;
+    std::size_t count = 0;
+    while (!rest.empty()) {
+        const std::size_t start = rest.find_first_not_of(',');
+        if (start == std::string_view::npos)
+            break;
+        rest.remove_prefix(start);
+        const std::string_view field = rest.substr(0, rest.find(','));
+        rest.remove_prefix(field.size());
+        const int value = saturating_atoi(field);
+        if (!have_delay) {
+            out_delay = static_cast<std::uint16_t>(value); // the low 16 bits: -1 is 65535
+            have_delay = true;
+        } else if (count < channels_per_universe) {
+            out_data[count++] = static_cast<std::uint8_t>(std::clamp(value, 0, 255));
+        }
+    }
+    if (!have_delay)
+        return -1;
+    out_count = count;
+    return count > 0 ? 1 : 0;
+}

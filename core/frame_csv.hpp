@@ -1,0 +1,21 @@
+#pragma once
+// The frame sequence CSV: one row per DMX frame, "delay_ms,level,level,...",
+// with '#' comment lines and empty lines passed over by the reader.
+
+#include "artdmx.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+
+// One row: the delay, then ",level" per byte, then LF. Does not flush.
+// Returns false when a write to `file` failed.
+bool write_csv_frame(std::FILE* file, std::uint16_t delay, std::span<const std::uint8_t> data);
+
+// Reads one line as a frame. Returns 1 for a frame (1..512 channels), 0 for a
+// line with nothing to play (comment, empty, or a delay without channels),
+// -1 for a line without any field. The line is not modified; bytes of
+// `out_data` beyond `out_count` keep what they held.
+int parse_csv_line(const char* line, std::uint16_t& out_delay, std::span<std::uint8_t, channels_per_universe> out_data,
+                   std::size_t& out_count);

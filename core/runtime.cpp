@@ -1,0 +1,247 @@
+#include "runtime.hpp"
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <ctime>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <getopt.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+volatile std::sig_atomic_t running = 1;
+
+void signal_handler(int)
+{
+    running = 0;
+}
+
+void install_stop_handlers()
+{
+    std::signal(SIGINT, signal_handler);
+    std::signal(SIGTERM, signal_handler);
+}
+
+void reset_getopt()
+{
+#if defined(__GLIBC__)
+    optind = 0; // forces glibc to start over, forgetting the previous list
+#else
+    optreset = 1;
+    optind = 1;
+#endif
+}
+
+const char* const maker_address = DMXKIT_HOMEPAGE;
+const char* const protocol_notice = "Art-Net\u2122 Designed by and Copyright Artistic Licence Holdings Ltd\n"
+                                    "Protocol documentation: https://art-net.org.uk\n";
+
+void print_banner(const char* program, const char* purpose)
+{
+    std::fprintf(stderr, "%s %s - %s\n\n", program, DMXKIT_VERSION, purpose);
+}
+
+void print_maker_line(std::FILE* stream)
+{
+    std::fprintf(stream, "%s\n", maker_address);
+}
+
+int saturating_atoi(const char* text)
+{
+    return saturating_atoi(std::string_view(text));
+}
+
+int saturating_atoi(std::string_view text)
+{
+    auto p = text.begin();
+    const auto at = [&](auto it) { return it == text.end() ? 0 : static_cast<unsigned char>(*it); };
+    while (at(p) != 0 && std::isspace(at(p)))
+        ++p;
+    const bool negative = at(p) == '-';
+    if (at(p) == '-' || at(p) == '+')
+        ++p;
+    // Accumulate toward the sign so INT_MIN itself is reachable.
+    long long value = 0;
+    for (; std::isdigit(at(p)); ++p) {
+        const int digit = at(p) - '0';
+        value = value * 10 + (negative ? -digit : digit);
+        if (value > INT_MAX)
+            return INT_MAX;
+        if (value < INT_MIN)
+            return INT_MIN;
+    }
+    return static_cast<int>(value);
+}
+
+bool check_universe(const char* text, std::uint16_t& universe)
+{
+    const int value = saturating_atoi(text);
+    if (value < 0 || value > highest_universe) {
+        std::fprintf(stderr, "Universe must be between 0 and %d\n", highest_universe);
+        return false;
+    }
+    universe = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+bool check_port(const char* text, int& port)
+{
+    const int value = saturating_atoi(text);
+    if (value < 1 || value > 65535) {
+        std::fprintf(stderr, "Invalid port: %s\n", text);
+        return false;
+    }
+    port = value;
+    return true;
+}
+
+bool check_channel(const char* text, std::uint16_t& channel)
+{
+    const int value = saturating_atoi(text);
+    if (value < 1 || value > static_cast<int>(channels_per_universe)) {
+        std::fprintf(stderr, "Channel must be between 1 and %d\n", static_cast<int>(channels_per_universe));
+        return false;
+    }
+    channel = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+namespace {
+
+// Close-on-exec, so that commands started by a tool never hold its port.
+unique_fd open_udp_socket()
+{
+#if defined(SOCK_CLOEXEC)
+    unique_fd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+#else
+    unique_fd sock(::socket(AF_INET, SOCK_DGRAM, 0));
+    if (sock)
+        ::fcntl(sock.get(), F_SETFD, FD_CLOEXEC);
+#endif
+    if (!sock)
+        std::perror("socket");
+    return sock;
+}
+
+bool enable_option(int fd, int option, const char* name)
+{
+    const int on = 1;
+    if (::setsockopt(fd, SOL_SOCKET, option, &on, sizeof on) < 0) {
+        std::perror(name);
+        return false;
+    }
+    return true;
+}
+
+// A burst of 256 universes overflows the default receive buffer while the
+// loop waits; the system may grant less, which is fine.
+constexpr int wanted_receive_buffer = 4 * 1024 * 1024;
+
+} // namespace
+
+unique_fd open_receiver(int port, bind_hints hints)
+{
+    unique_fd sock = open_udp_socket();
+    if (!sock)
+        return sock;
+    if (!enable_option(sock.get(), SO_REUSEADDR, "setsockopt(SO_REUSEADDR)") ||
+        !enable_option(sock.get(), SO_REUSEPORT, "setsockopt(SO_REUSEPORT)"))
+        return unique_fd();
+    ::setsockopt(sock.get(), SOL_SOCKET, SO_RCVBUF, &wanted_receive_buffer, sizeof wanted_receive_buffer);
+
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (::bind(sock.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0) {
+        std::fprintf(stderr, "Failed to bind to port %d: %s\n", port, std::strerror(errno));
+        if (hints == bind_hints::shown) {
+            std::fprintf(stderr, "Another process may be using this port. Try:\n");
+            std::fprintf(stderr, "  - Using a different port with -p option\n");
+            std::fprintf(stderr, "  - Stopping the other process using port %d\n", port);
+        }
+        return unique_fd();
+    }
+    return sock;
+}
+
+void set_nonblocking(int fd)
+{
+    const int flags = ::fcntl(fd, F_GETFL);
+    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+}
+
+receive_status receive_datagram(int sock, std::span<std::uint8_t, receive_buffer_size> buffer,
+                                std::size_t& out_length, int also_watch)
+{
+    sockaddr_in source{};
+    socklen_t source_size = sizeof source;
+    const ssize_t received =
+        ::recvfrom(sock, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&source), &source_size);
+    if (received >= 0) {
+        out_length = static_cast<std::size_t>(received);
+        return receive_status::datagram;
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        // Wait for traffic rather than sleep blindly: a datagram (or a key)
+        // that arrives now is handled at once, and a signal still ends the
+        // wait early.
+        pollfd watched[2] = {{sock, POLLIN, 0}, {also_watch, POLLIN, 0}};
+        ::poll(watched, also_watch >= 0 ? 2 : 1, idle_wait_ms);
+        return receive_status::idle;
+    }
+    if (errno == EINTR)
+        return receive_status::interrupted;
+    std::perror("recvfrom");
+    return receive_status::failed;
+}
+
+std::optional<sender_endpoint> open_sender(const char* target, int port)
+{
+    sender_endpoint endpoint;
+    endpoint.sock = open_udp_socket();
+    if (!endpoint.sock || !enable_option(endpoint.sock.get(), SO_BROADCAST, "setsockopt(SO_BROADCAST)"))
+        return std::nullopt;
+    endpoint.destination.sin_family = AF_INET;
+    endpoint.destination.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (::inet_pton(AF_INET, target, &endpoint.destination.sin_addr) != 1) {
+        std::fprintf(stderr, "Invalid target IP: %s\n", target);
+        return std::nullopt;
+    }
+    return endpoint;
+}
+
+bool send_datagram(const sender_endpoint& endpoint, std::span<const std::uint8_t> datagram)
+{
+    const ssize_t sent = ::sendto(endpoint.sock.get(), datagram.data(), datagram.size(), 0,
+                                  reinterpret_cast<const sockaddr*>(&endpoint.destination), sizeof endpoint.destination);
+    if (sent < 0) {
+        std::perror("sendto");
+        return false;
+    }
+    return true;
+}
+
+std::int64_t monotonic_ns()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+bool sleep_until(std::int64_t deadline)
+{
+#if defined(TIMER_ABSTIME) && !defined(__APPLE__)
+    const timespec until{static_cast<time_t>(deadline / 1'000'000'000), static_cast<long>(deadline % 1'000'000'000)};
+    return ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) != EINTR;
+#else
+    const std::int64_t remaining = deadline - monotonic_ns();
+    if (remaining <= 0)
+        return true;
+    const timespec wait{static_cast<time_t>(remaining / 1'000'000'000), static_cast<long>(remaining % 1'000'000'000)};
+    return ::nanosleep(&wait, nullptr) == 0 || errno != EINTR;
+#endif
+}

@@ -1,0 +1,133 @@
+#pragma once
+// What every program of the suite shares: constants, the stop flag, the
+// banner and notices, the common option checks, the UDP endpoints and the
+// clock.
+
+#include "artdmx.hpp"
+
+#include <csignal>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <utility>
+
+#include <netinet/in.h>
+#include <unistd.h>
+
+constexpr int default_port = 6454;
+constexpr int highest_universe = 255;
+// A universe that no option can give: "not given", or "no filter".
+constexpr std::uint16_t no_universe = 256;
+constexpr const char* default_target = "255.255.255.255";
+constexpr std::size_t receive_buffer_size = 534;
+constexpr int idle_wait_ms = 10;
+
+// glibc's getopt reorders arguments unless the option string starts with '+';
+// elsewhere getopt already stops at the first non-option and a '+' would be
+// taken as an option letter.
+#if defined(__GLIBC__)
+#define POSIX_OPTIONS(letters) "+" letters
+#else
+#define POSIX_OPTIONS(letters) letters
+#endif
+
+// Cleared by signal_handler (and by the monitor's Ctrl+C key); the loops
+// re-read it on every test.
+extern volatile std::sig_atomic_t running;
+void signal_handler(int signal_number);
+// signal_handler for SIGINT, then for SIGTERM.
+void install_stop_handlers();
+
+// Lets a program (or a test) run getopt again over a new argument list.
+void reset_getopt();
+
+// "<program> 1.0.0 - <purpose>" and an empty line, on standard error.
+void print_banner(const char* program, const char* purpose);
+// The suite's home page, printed as the last line of every start-up report.
+extern const char* const maker_address;
+// "%s\n" with the maker's address on `stream`.
+void print_maker_line(std::FILE* stream);
+// The two lines that close every usage text (after the text's blank line).
+extern const char* const protocol_notice;
+
+// atoi for ordinary text (leading white space, a sign, digits up to the first
+// other character, no digits gives 0), but numbers beyond int saturate to
+// INT_MIN or INT_MAX so that they fail range checks instead of wrapping.
+// The string_view form reads no further than the view.
+int saturating_atoi(const char* text);
+int saturating_atoi(std::string_view text);
+
+// The common option checks: each prints its fixed message on failure.
+bool check_universe(const char* text, std::uint16_t& universe);
+bool check_port(const char* text, int& port);
+// Stores the channel as typed (1..512).
+bool check_channel(const char* text, std::uint16_t& channel);
+
+// Move-only owner of a descriptor.
+class unique_fd {
+public:
+    explicit unique_fd(int fd = -1) : fd_(fd) {}
+    unique_fd(unique_fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    unique_fd& operator=(unique_fd&& other) noexcept
+    {
+        if (this != &other)
+            reset(std::exchange(other.fd_, -1));
+        return *this;
+    }
+    unique_fd(const unique_fd&) = delete;
+    unique_fd& operator=(const unique_fd&) = delete;
+    ~unique_fd() { reset(); }
+
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    void reset(int fd = -1)
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_;
+};
+
+struct file_closer {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using unique_file = std::unique_ptr<std::FILE, file_closer>;
+
+enum class bind_hints { hidden, shown };
+
+// Socket, SO_REUSEADDR, SO_REUSEPORT, a large receive buffer (best effort) and
+// bind to every local IPv4 address. Reports a failure itself and returns an
+// empty descriptor. The socket is not inherited by child processes.
+unique_fd open_receiver(int port, bind_hints hints);
+void set_nonblocking(int fd);
+
+enum class receive_status { datagram, idle, interrupted, failed };
+
+// One receive: a datagram, or after an empty queue a wait of at most 10 ms for
+// the socket (or `also_watch`, when not -1) to become readable. A failure other
+// than an empty queue or a signal is reported with perror("recvfrom").
+receive_status receive_datagram(int sock, std::span<std::uint8_t, receive_buffer_size> buffer,
+                                std::size_t& out_length, int also_watch = -1);
+
+struct sender_endpoint {
+    unique_fd sock;
+    sockaddr_in destination{};
+};
+
+// Socket, SO_BROADCAST and the destination; reports a failure itself.
+std::optional<sender_endpoint> open_sender(const char* target, int port);
+// One sendto; reports a failure with perror("sendto").
+bool send_datagram(const sender_endpoint& endpoint, std::span<const std::uint8_t> datagram);
+
+// The monotonic clock.
+std::int64_t monotonic_ns();
+// Sleeps until `deadline` on the monotonic clock; false when a signal cut the
+// sleep short.
+bool sleep_until(std::int64_t deadline);

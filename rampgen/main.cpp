@@ -1,0 +1,163 @@
+// rampgen: sends a moving ramp to one, several or all universes at a fixed
+// interval.
+
+#include "artdmx.hpp"
+#include "ramp.hpp"
+#include "runtime.hpp"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+struct ramp_settings {
+    const char* target = default_target;
+    int port = default_port;
+    int interval_ms = 50;
+    int frame_count = -1; // unlimited
+    bool verbose = false;
+    universe_list universes;
+};
+
+// -1 to go on, otherwise the exit status.
+int read_options(int argc, char* argv[], ramp_settings& settings)
+{
+    int option;
+    while ((option = getopt(argc, argv, POSIX_OPTIONS("t:p:i:c:au:v"))) != -1) {
+        switch (option) {
+        case 't':
+            settings.target = optarg;
+            break;
+        case 'p':
+            if (!check_port(optarg, settings.port))
+                return 1;
+            break;
+        case 'i':
+            settings.interval_ms = saturating_atoi(optarg);
+            if (settings.interval_ms < 1) {
+                std::fprintf(stderr, "Interval must be >= 1 ms\n");
+                return 1;
+            }
+            break;
+        case 'c':
+            settings.frame_count = saturating_atoi(optarg);
+            if (settings.frame_count < 0) {
+                std::fprintf(stderr, "Frame count must be >= 0\n");
+                return 1;
+            }
+            break;
+        case 'a':
+            settings.universes.all = true;
+            break;
+        case 'u': {
+            std::uint16_t universe = 0;
+            if (!check_universe(optarg, universe) || !add_universe(settings.universes, universe))
+                return 1;
+            break;
+        }
+        case 'v':
+            settings.verbose = true;
+            break;
+        default:
+            usage(argv[0]);
+            return 1;
+        }
+    }
+    if (!settings.universes.all && settings.universes.count == 0) {
+        std::fprintf(stderr, "Specify at least one universe with -u or use -a for all universes.\n");
+        usage(argv[0]);
+        return 1;
+    }
+    return -1;
+}
+
+void print_report(const ramp_settings& settings)
+{
+    std::fprintf(stderr, "Sending Art-Net test data...\n");
+    if (!settings.verbose) {
+        print_maker_line(stderr);
+        return;
+    }
+    if (settings.universes.all) {
+        std::fprintf(stderr, "Universes: All (0-%d)\n", highest_universe);
+    } else {
+        std::fprintf(stderr, "Universes: ");
+        for (std::size_t i = 0; i < settings.universes.count; ++i)
+            std::fprintf(stderr, i == 0 ? "%d" : ", %d", settings.universes.universes[i]);
+        std::fprintf(stderr, "\n");
+    }
+    std::fprintf(stderr, "Target: %s:%d | Interval: %d ms", settings.target, settings.port, settings.interval_ms);
+    if (settings.frame_count >= 0)
+        std::fprintf(stderr, " | Frames: %d", settings.frame_count);
+    std::fprintf(stderr, "\n");
+    print_maker_line(stderr);
+    std::fprintf(stderr, "\n");
+}
+
+void print_status(const ramp_settings& settings, unsigned long long frames_sent, std::uint8_t offset,
+                  std::span<const std::uint8_t> frame)
+{
+    std::fprintf(stderr, "\rFrame: %llu | Ramp offset: %d | Ch 1-8: ", frames_sent, offset);
+    for (const std::uint8_t level : frame.first(8))
+        std::fprintf(stderr, "%3d ", level);
+    if (settings.frame_count >= 0)
+        std::fprintf(stderr, "| Progress: %llu/%d", frames_sent, settings.frame_count);
+    std::fprintf(stderr, "   ");
+    std::fflush(stderr);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    print_banner("rampgen", "Art-Net test pattern generator");
+    ramp_settings settings;
+    if (const int status = read_options(argc, argv, settings); status >= 0)
+        return status;
+    print_report(settings);
+    const auto endpoint = open_sender(settings.target, settings.port);
+    if (!endpoint)
+        return 1;
+
+    std::array<std::uint8_t, channels_per_universe> frame{};
+    std::array<std::uint8_t, receive_buffer_size> packet{};
+    std::uint8_t sequence = 1;
+    std::uint8_t offset = 0;
+    unsigned long long frames_sent = 0;
+    unsigned long long last_status = 0;
+    const universe_list& list = settings.universes;
+    const std::size_t universe_count = list.all ? highest_universe + 1 : list.count;
+
+    // Frame k is due at start + k intervals, so sending time and the sleep's
+    // own lateness do not add up into a slower rate.
+    const std::int64_t interval_ns = settings.interval_ms * std::int64_t{1'000'000};
+    std::int64_t deadline = monotonic_ns();
+    while (settings.frame_count < 0 || frames_sent < static_cast<unsigned long long>(settings.frame_count)) {
+        fill_ramp(frame, offset);
+        const std::uint8_t frame_offset = offset++;
+        for (std::size_t i = 0; i < universe_count; ++i) {
+            const auto universe = static_cast<std::uint16_t>(list.all ? i : list.universes[i]);
+            std::size_t length = 0;
+            build_artdmx(packet, length, sequence++, universe, frame);
+            if (!send_datagram(*endpoint, std::span(packet).first(length)))
+                return 1;
+        }
+        ++frames_sent;
+        if (settings.verbose && (frames_sent == 1 || frames_sent - last_status >= 10)) {
+            print_status(settings, frames_sent, frame_offset, frame);
+            last_status = frames_sent;
+        }
+        deadline += interval_ns;
+        // Far behind (a suspended process, a slow network): start afresh
+        // rather than send a burst of late frames.
+        if (const std::int64_t now = monotonic_ns(); now - deadline > interval_ns)
+            deadline = now;
+        while (!sleep_until(deadline)) {
+        }
+    }
+    if (settings.verbose)
+        std::fprintf(stderr, "\n");
+    return 0;
+}

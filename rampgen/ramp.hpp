@@ -1,0 +1,23 @@
+#pragma once
+// rampgen's deciding parts: the universe list, the ramp, the usage text.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+struct universe_list {
+    std::array<std::uint16_t, 256> universes{}; // in the order first given
+    std::size_t count = 0;
+    bool all = false; // -a: every universe 0..255, the list unused
+};
+
+// Appends a universe not yet listed. A full list refuses any universe, even a
+// listed one, with the "Too many universes" message: the caller then ends
+// with status 1.
+bool add_universe(universe_list& list, std::uint16_t universe);
+
+// Channel i carries (offset + i) mod 256.
+void fill_ramp(std::span<std::uint8_t> frame, std::uint8_t offset);
+
+void usage(const char* program);

@@ -1,0 +1,313 @@
+#include "harness.hpp"
+
+#include "artdmx.hpp"
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+long long now_ms()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000LL + now.tv_nsec / 1'000'000;
+}
+
+void make_pipe(int fds[2])
+{
+    if (pipe(fds) != 0)
+        throw std::runtime_error("pipe");
+    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+    fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+}
+
+int decode_status(int status)
+{
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
+    return -1;
+}
+
+} // namespace
+
+std::string program_path(std::string_view name)
+{
+    return std::string(DMXKIT_BIN_DIR) + "/" + std::string(name);
+}
+
+process::process(const std::vector<std::string>& args, input_mode input, const std::vector<std::string>& extra_env)
+{
+    int in[2] = {-1, -1}, out[2], err[2];
+    if (input == input_mode::pipe)
+        make_pipe(in);
+    make_pipe(out);
+    make_pipe(err);
+    const std::string path = program_path(args.at(0));
+
+    pid_ = fork();
+    if (pid_ < 0)
+        throw std::runtime_error("fork");
+    if (pid_ == 0) {
+        const int in_fd = input == input_mode::pipe ? in[0] : open("/dev/null", O_RDONLY);
+        dup2(in_fd, 0);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        for (const auto& entry : extra_env)
+            putenv(const_cast<char*>(entry.c_str()));
+        std::vector<char*> argv;
+        for (const auto& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(path.c_str(), argv.data());
+        _exit(127);
+    }
+    if (input == input_mode::pipe) {
+        close(in[0]);
+        in_ = in[1];
+    }
+    close(out[1]);
+    close(err[1]);
+    out_fd_ = out[0];
+    err_fd_ = err[0];
+}
+
+process::~process()
+{
+    if (!status_)
+        stop(SIGKILL, 2000);
+    for (int fd : {in_, out_fd_, err_fd_})
+        if (fd >= 0)
+            close(fd);
+}
+
+void process::write_input(std::string_view text)
+{
+    std::signal(SIGPIPE, SIG_IGN); // a program that ended must fail the write, not the test
+    while (!text.empty()) {
+        const ssize_t written = ::write(in_, text.data(), text.size());
+        if (written <= 0)
+            return;
+        text.remove_prefix(static_cast<std::size_t>(written));
+    }
+}
+
+void process::close_input()
+{
+    if (in_ >= 0)
+        close(in_);
+    in_ = -1;
+}
+
+// Reads whatever output is ready, waiting at most `timeout_ms` for some.
+// False once both streams have ended.
+bool process::pump(int timeout_ms)
+{
+    pollfd fds[2] = {{out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
+    if (out_fd_ < 0 && err_fd_ < 0)
+        return false;
+    if (poll(fds, 2, timeout_ms) <= 0)
+        return true;
+    std::array<char, 4096> buffer;
+    for (auto& [fd, target] : {std::pair<int*, std::string*>{&out_fd_, &out_}, {&err_fd_, &err_}}) {
+        if (*fd < 0)
+            continue;
+        const pollfd& p = *fd == fds[0].fd ? fds[0] : fds[1];
+        if (!(p.revents & (POLLIN | POLLHUP | POLLERR)))
+            continue;
+        const ssize_t n = read(*fd, buffer.data(), buffer.size());
+        if (n > 0) {
+            target->append(buffer.data(), static_cast<std::size_t>(n));
+        } else if (n == 0 || errno != EINTR) {
+            close(*fd);
+            *fd = -1;
+        }
+    }
+    return true;
+}
+
+bool process::reap(bool block)
+{
+    if (status_)
+        return true;
+    int status = 0;
+    const pid_t done = waitpid(pid_, &status, block ? 0 : WNOHANG);
+    if (done == pid_)
+        status_ = decode_status(status);
+    return status_.has_value();
+}
+
+bool process::wait_for_err(std::string_view text, int timeout_ms)
+{
+    const long long deadline = now_ms() + timeout_ms;
+    while (err_.find(text) == std::string::npos && out_.find(text) == std::string::npos) {
+        const long long left = deadline - now_ms();
+        if (left <= 0 || !pump(static_cast<int>(std::min(left, 50LL))))
+            return err_.find(text) != std::string::npos || out_.find(text) != std::string::npos;
+    }
+    return true;
+}
+
+bool process::wait_for_out(std::string_view text, int timeout_ms)
+{
+    return wait_for_err(text, timeout_ms);
+}
+
+int process::stop(int signal_number, int timeout_ms)
+{
+    if (status_)
+        return *status_;
+    if (signal_number != 0)
+        kill(pid_, signal_number);
+    const long long deadline = now_ms() + timeout_ms;
+    while (!reap(false)) {
+        const long long left = deadline - now_ms();
+        if (left <= 0) {
+            kill(pid_, SIGKILL);
+            reap(true);
+            status_ = -1;
+            break;
+        }
+        if (!pump(static_cast<int>(std::min(left, 20LL))))
+            usleep(2000);
+    }
+    // Collect what is left in the pipes; a grandchild that kept them open must
+    // not hold the test up for long.
+    const long long drain_deadline = now_ms() + 1000;
+    while ((out_fd_ >= 0 || err_fd_ >= 0) && now_ms() < drain_deadline)
+        pump(50);
+    return *status_;
+}
+
+run_result run(const std::vector<std::string>& args, std::string_view input, int timeout_ms)
+{
+    process p(args);
+    p.write_input(input);
+    p.close_input();
+    const int status = p.wait(timeout_ms);
+    return {status, p.out(), p.err()};
+}
+
+int free_udp_port()
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+        throw std::runtime_error("free_udp_port");
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+udp_capture::udp_capture()
+{
+    fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+    fcntl(fd_, F_SETFD, FD_CLOEXEC);
+    const int buffer = 4 * 1024 * 1024;
+    setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+        throw std::runtime_error("udp_capture");
+    port_ = ntohs(address.sin_port);
+}
+
+udp_capture::~udp_capture()
+{
+    close(fd_);
+}
+
+std::optional<std::vector<std::uint8_t>> udp_capture::receive(int timeout_ms)
+{
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, timeout_ms) <= 0)
+        return std::nullopt;
+    std::vector<std::uint8_t> datagram(2048);
+    const ssize_t n = recv(fd_, datagram.data(), datagram.size(), 0);
+    if (n < 0)
+        return std::nullopt;
+    datagram.resize(static_cast<std::size_t>(n));
+    return datagram;
+}
+
+std::vector<std::vector<std::uint8_t>> udp_capture::receive_many(std::size_t count, int timeout_ms)
+{
+    std::vector<std::vector<std::uint8_t>> datagrams;
+    const long long deadline = now_ms() + timeout_ms;
+    while (datagrams.size() < count) {
+        const long long left = deadline - now_ms();
+        if (left <= 0)
+            break;
+        auto datagram = receive(static_cast<int>(left));
+        if (!datagram)
+            break;
+        datagrams.push_back(std::move(*datagram));
+    }
+    return datagrams;
+}
+
+void send_udp(int port, std::span<const std::uint8_t> datagram, const char* address)
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    sockaddr_in destination{};
+    destination.sin_family = AF_INET;
+    destination.sin_port = htons(static_cast<std::uint16_t>(port));
+    inet_pton(AF_INET, address, &destination.sin_addr);
+    sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&destination), sizeof destination);
+    close(fd);
+}
+
+std::vector<std::uint8_t> artdmx_packet(std::uint16_t universe, const std::vector<std::uint8_t>& levels,
+                                        std::uint8_t sequence)
+{
+    std::vector<std::uint8_t> packet(artdmx_header_size + levels.size());
+    std::size_t length = 0;
+    build_artdmx(packet, length, sequence, universe, levels);
+    return packet;
+}
+
+std::string collapse_status_lines(std::string_view text)
+{
+    std::string result;
+    std::string line;
+    std::size_t cursor = 0;
+    for (const char c : text) {
+        if (c == '\n') {
+            result += line + '\n';
+            line.clear();
+            cursor = 0;
+        } else if (c == '\r') {
+            cursor = 0;
+        } else {
+            if (cursor < line.size())
+                line[cursor] = c;
+            else
+                line.push_back(c);
+            ++cursor;
+        }
+    }
+    return result + line;
+}

@@ -1,0 +1,90 @@
+#pragma once
+// End-to-end harness: start the built programs, feed them input, capture what
+// they print and their exit status, and exchange datagrams with them on
+// loopback. Every wait has a deadline.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <vector>
+
+// The built program of that name.
+std::string program_path(std::string_view name);
+
+// Exit status, or 128 + the signal for a process that a signal ended, or -1
+// when it had to be killed at the deadline.
+struct run_result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+enum class input_mode { pipe, null_device };
+
+// A running program with its standard streams on pipes.
+class process {
+public:
+    // args[0] is the program's name in the build; the rest are its arguments.
+    explicit process(const std::vector<std::string>& args, input_mode input = input_mode::pipe,
+                     const std::vector<std::string>& extra_env = {});
+    process(const process&) = delete;
+    process& operator=(const process&) = delete;
+    ~process();
+
+    pid_t pid() const { return pid_; }
+    void write_input(std::string_view text);
+    void close_input();
+    // Reads output until `text` appears on standard error (or standard output).
+    bool wait_for_err(std::string_view text, int timeout_ms = 5000);
+    bool wait_for_out(std::string_view text, int timeout_ms = 5000);
+    // Sends the signal (unless 0), then waits for the end; SIGKILL at the deadline.
+    int stop(int signal_number, int timeout_ms = 5000);
+    int wait(int timeout_ms = 10000) { return stop(0, timeout_ms); }
+    bool exited() const { return status_.has_value(); }
+    const std::string& out() const { return out_; }
+    const std::string& err() const { return err_; }
+
+private:
+    bool pump(int timeout_ms);
+    bool reap(bool block);
+
+    pid_t pid_ = -1;
+    int in_ = -1, out_fd_ = -1, err_fd_ = -1;
+    std::string out_, err_;
+    std::optional<int> status_;
+};
+
+// Runs a program to its end with `input` on standard input.
+run_result run(const std::vector<std::string>& args, std::string_view input = {}, int timeout_ms = 10000);
+
+// A UDP port on loopback that is free now (bound and released).
+int free_udp_port();
+
+// A socket bound to 127.0.0.1 on a free port that collects datagrams.
+class udp_capture {
+public:
+    udp_capture();
+    udp_capture(const udp_capture&) = delete;
+    udp_capture& operator=(const udp_capture&) = delete;
+    ~udp_capture();
+    int port() const { return port_; }
+    std::optional<std::vector<std::uint8_t>> receive(int timeout_ms = 2000);
+    // Collects until `count` datagrams arrived or the deadline passed.
+    std::vector<std::vector<std::uint8_t>> receive_many(std::size_t count, int timeout_ms = 5000);
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+void send_udp(int port, std::span<const std::uint8_t> datagram, const char* address = "127.0.0.1");
+// An ArtDmx datagram made by the codec.
+std::vector<std::uint8_t> artdmx_packet(std::uint16_t universe, const std::vector<std::uint8_t>& levels,
+                                        std::uint8_t sequence = 1);
+
+// Status lines rewritten in place with "\r" reduced to what a terminal
+// would finally show on each line.
+std::string collapse_status_lines(std::string_view text);
