@@ -16,6 +16,9 @@ extern "C" ssize_t sendto(int, const void*, size_t, int, const sockaddr*, sockle
 
 __attribute__((constructor)) static void replace_standard_input()
 {
-    if (std::getenv("LINECAST_STDIN_DIRECTORY") != nullptr)
-        dup2(open("/", O_RDONLY | O_DIRECTORY), STDIN_FILENO);
+    if (std::getenv("LINECAST_STDIN_DIRECTORY") == nullptr)
+        return;
+    const int directory = open("/", O_RDONLY | O_DIRECTORY);
+    dup2(directory, STDIN_FILENO);
+    close(directory);
 }
