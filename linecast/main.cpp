@@ -1,0 +1,160 @@
+// linecast: sends every line of standard input as one ArtDmx frame, numbers
+// as levels and other characters as their byte codes.
+
+#include "artdmx.hpp"
+#include "lines.hpp"
+#include "runtime.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+struct line_settings {
+    std::uint16_t universe = no_universe;
+    std::uint16_t channel = 0; // as typed, 1..512; 0 until -c is given
+    const char* target = default_target;
+    int port = default_port;
+    bool verbose = false;
+};
+
+// An IPv4 address in dotted form has at most 15 characters.
+constexpr std::size_t target_size = 16;
+// fgets keeps one byte for the terminating zero: a longer line comes in
+// pieces of 4095 bytes, each handled as a line of its own.
+constexpr std::size_t line_buffer_size = 4096;
+
+// -1 to go on, otherwise the exit status.
+int read_options(int argc, char* argv[], line_settings& settings)
+{
+    int option;
+    while ((option = getopt(argc, argv, POSIX_OPTIONS("u:c:t:p:vh"))) != -1) {
+        switch (option) {
+        case 'u':
+            if (!check_universe(optarg, settings.universe))
+                return 1;
+            break;
+        case 'c':
+            if (!check_channel(optarg, settings.channel))
+                return 1;
+            break;
+        case 't':
+            if (std::strlen(optarg) >= target_size) {
+                std::fprintf(stderr, "Invalid target IP address\n");
+                return 1;
+            }
+            settings.target = optarg;
+            break;
+        case 'p':
+            if (!check_port(optarg, settings.port))
+                return 1;
+            break;
+        case 'v':
+            settings.verbose = true;
+            break;
+        case 'h':
+            usage(argv[0]);
+            return 0;
+        default:
+            usage(argv[0]);
+            return 1;
+        }
+    }
+    if (settings.universe == no_universe || settings.channel == 0) {
+        std::fprintf(stderr, "Error: Both -u and -c must be specified\n");
+        usage(argv[0]);
+        return 1;
+    }
+    return -1;
+}
+
+void print_report(const line_settings& settings)
+{
+    std::fprintf(stderr, "Universe: %d | Starting Channel: %d | Target: %s:%d\n", settings.universe, settings.channel,
+        settings.target, settings.port);
+    if (settings.verbose)
+        std::fprintf(stderr, "Verbose mode: ON\n");
+    std::fprintf(stderr, "Reading from stdin...\n");
+    if (isatty(STDIN_FILENO))
+        std::fprintf(stderr, "Interactive mode: Type lines and press Enter (Ctrl+D to exit)\n");
+    print_maker_line(stderr);
+    std::fprintf(stderr, "\n");
+}
+
+// One packet per line that yields values. Returns the exit status: 0 at the
+// end of input, 1 after a failed send or read.
+int send_lines(const line_settings& settings, const sender_endpoint& endpoint)
+{
+    std::array<char, line_buffer_size> line{};
+    std::array<std::uint8_t, channels_per_universe> frame{};
+    std::array<std::uint8_t, artdmx_max_size> packet{};
+    std::uint8_t sequence = 1;
+    unsigned long long line_number = 0;
+    const std::size_t first = settings.channel - 1;
+
+    while (std::fgets(line.data(), static_cast<int>(line.size()), stdin) != nullptr) {
+        ++line_number;
+        // A zero byte ends the line, whatever fgets read after it.
+        std::size_t length = std::strlen(line.data());
+        if (length > 0 && line[length - 1] == '\n')
+            line[--length] = '\0';
+        if (length == 0) {
+            if (settings.verbose)
+                std::fprintf(stderr, "Line %llu: Empty line, skipping\n", line_number);
+            continue;
+        }
+        if (settings.verbose)
+            std::fprintf(stderr, "Line %llu: Processing \"%s\"\n", line_number, line.data());
+
+        // Every packet holds its own line's values and zeros below the start
+        // channel, nothing of an earlier line.
+        frame.fill(0);
+        std::size_t count = 0;
+        if (parse_values(line.data(), std::span(frame).subspan(first), count, settings.verbose, stderr) < 0) {
+            if (settings.verbose)
+                std::fprintf(stderr, "  No values extracted from line\n");
+            continue;
+        }
+        const std::size_t payload_length = first + count;
+        const std::uint8_t carried = sequence++;
+        std::size_t datagram_length = 0;
+        build_artdmx(packet, datagram_length, carried, settings.universe, std::span(frame).first(payload_length));
+        if (settings.verbose)
+            std::fprintf(stderr, "  Sending %zu values to channels %d-%d (payload length: %d)\n", count,
+                settings.channel, static_cast<int>(first + count), static_cast<int>(payload_length));
+        if (!send_datagram(endpoint, std::span(packet).first(datagram_length)))
+            return 1;
+        if (settings.verbose)
+            std::fprintf(stderr, "  Packet sent successfully (sequence: %d)\n\n", carried);
+        else
+            std::fprintf(stderr, "Sent %zu value(s) to channel %d\n", count, settings.channel);
+    }
+    // A read error loses the rest of the input just as a failed send does, so
+    // it must not pass for a clean end.
+    if (std::ferror(stdin)) {
+        std::perror("fgets");
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    line_settings settings;
+    if (const int status = read_options(argc, argv, settings); status >= 0)
+        return status;
+    print_banner("linecast", "sends standard-input lines as Art-Net DMX");
+    const auto endpoint = open_sender(settings.target, settings.port);
+    if (!endpoint)
+        return 1;
+    print_report(settings);
+    // Each typed or piped line is handed over as soon as it is complete.
+    std::setvbuf(stdin, nullptr, _IOLBF, 0);
+    return send_lines(settings, *endpoint);
+}
