@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -241,7 +242,7 @@ TEST(FramelogE2E, RecordsRampgenFramesAsRows)
         std::string levels;
         for (int c = 0; c < 512; ++c)
             levels += "," + std::to_string((frame + c) % 256);
-        rows.push_back({frame == 0 ? 0 : 20, frame == 0 ? 0 : 1000, levels});
+        rows.push_back({0, frame == 0 ? 0 : 2000, levels});
     }
     expect_rows(r.file(), header_start + "# Recording universe 1\n\n", rows);
 }

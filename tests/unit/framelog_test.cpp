@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 TEST(Framelog, OptionsInOrderWithTheLastOfUAndAWinning)
 {
     const struct {
@@ -94,28 +92,4 @@ TEST(Framelog, FailedWritesNameTheFailingCall)
         "fprintf: Bad file descriptor\n");
     std::fclose(full);
     std::fclose(read_only);
-}
-
-TEST(Framelog, PartialRowIsCutOff)
-{
-    std::FILE* file = std::tmpfile();
-    std::fputs("0,1\n5,2", file);
-    std::fflush(file);
-    drop_partial_row(file, 4);
-    EXPECT_EQ(::lseek(::fileno(file), 0, SEEK_END), 4);
-    std::fclose(file);
-}
-
-TEST(Framelog, ShutdownReportGivesTheEfficiencyOnlyAfterPackets)
-{
-    recording_state state;
-    testing::internal::CaptureStderr();
-    print_shutdown_report(state);
-    state.frames_recorded = 1;
-    state.packets_received = 3;
-    print_shutdown_report(state);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-        "\nRecording stopped.\nFrames recorded: 0 (only changes)\nPackets received: 0\n"
-        "\nRecording stopped.\nFrames recorded: 1 (only changes)\nPackets received: 3\n"
-        "Efficiency: 66.7% reduction (recorded 1 of 3 packets)\n");
 }
