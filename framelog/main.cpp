@@ -1,0 +1,76 @@
+// framelog: records the frames of one or every universe that differ from the
+// last one written, as rows of a frame sequence CSV with their delays.
+
+#include "artdmx.hpp"
+#include "recorder.hpp"
+#include "runtime.hpp"
+
+#include <array>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+
+int main(int argc, char* argv[])
+{
+    print_banner("framelog", "records Art-Net DMX to CSV");
+    recorder_settings settings;
+    if (const int status = read_options(argc, argv, settings); status >= 0)
+        return status;
+    install_stop_handlers();
+    // A FIFO whose reader went away must end the recording with a report,
+    // not kill it silently.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    // The endpoint before the file, so that a port in use leaves an existing
+    // recording untouched.
+    const unique_fd sock = open_receiver(settings.port, bind_hints::shown);
+    if (!sock)
+        return 1;
+    unique_file file(std::fopen(settings.path, "w"));
+    if (!file) {
+        std::perror("fopen");
+        return 1;
+    }
+    if (!write_header(file.get(), settings))
+        return 1;
+    print_startup_report(settings);
+    set_nonblocking(sock.get());
+
+    recording_state state;
+    std::array<std::uint8_t, receive_buffer_size> buffer{};
+    std::array<std::uint8_t, channels_per_universe> data{};
+    long complete_size = std::ftell(file.get());
+    int exit_status = 0;
+    while (running) {
+        std::size_t received = 0;
+        const receive_status status = receive_datagram(sock.get(), buffer, received);
+        if (status == receive_status::failed)
+            break;
+        std::uint16_t universe = 0;
+        std::size_t length = 0;
+        if (status != receive_status::datagram
+            || !parse_artdmx(std::span(buffer).first(received), universe, data, length))
+            continue;
+        if (!settings.record_all && universe != settings.universe)
+            continue;
+        ++state.packets_received;
+        const std::int64_t now = get_time_ms();
+        if (is_change(state, data, length)) {
+            if (!write_row(file.get(), row_delay(state, now, settings.min_delay), std::span(data).first(length))) {
+                drop_partial_row(file.get(), complete_size);
+                exit_status = 1;
+                break;
+            }
+            remember_row(state, data, length, now);
+            complete_size = std::ftell(file.get());
+        }
+        print_status(state, universe, length);
+    }
+
+    print_shutdown_report(state);
+    if (std::fclose(file.release()) != 0) {
+        std::perror("fclose");
+        exit_status = 1;
+    }
+    return exit_status;
+}

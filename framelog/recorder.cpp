@@ -1,0 +1,203 @@
+#include "recorder.hpp"
+
+#include "frame_csv.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <unistd.h>
+
+int read_options(int argc, char* argv[], recorder_settings& settings)
+{
+    int option;
+    while ((option = getopt(argc, argv, POSIX_OPTIONS("f:u:p:m:ah"))) != -1) {
+        switch (option) {
+        case 'f':
+            settings.path = optarg;
+            break;
+        case 'u':
+            if (!check_universe(optarg, settings.universe))
+                return 1;
+            settings.record_all = false;
+            break;
+        case 'p':
+            if (!check_port(optarg, settings.port))
+                return 1;
+            break;
+        case 'm':
+            // Not checked: the low 16 bits, so -1 is 65535 and 65536 is no minimum.
+            settings.min_delay = static_cast<std::uint16_t>(saturating_atoi(optarg));
+            break;
+        case 'a':
+            settings.record_all = true;
+            settings.universe = no_universe;
+            break;
+        case 'h':
+            usage(argv[0]);
+            return 0;
+        default:
+            usage(argv[0]);
+            return 1;
+        }
+    }
+    if (settings.path == nullptr) {
+        std::fprintf(stderr, "Error: -f <file.csv> is required\n");
+        usage(argv[0]);
+        return 1;
+    }
+    return -1;
+}
+
+void usage(const char* program)
+{
+    std::fprintf(stderr,
+        "Usage: %s -f <file.csv> [-u universe] [-p port] [-m min_delay_ms]\n"
+        "       %s -f <file.csv> [-u universe] [-p port] [-m min_delay_ms] [-a]\n"
+        "\n"
+        "Record Art-Net sequences to CSV files.\n"
+        "\n"
+        "CSV Format:\n"
+        "  - Each row represents a frame\n"
+        "  - First column: delay in milliseconds before playing this frame\n"
+        "  - Remaining columns: DMX channel values (1-512 channels)\n"
+        "  - Compatible with showrun playback format\n"
+        "\n"
+        "Options:\n"
+        "  -f file.csv    CSV file to write (required)\n"
+        "  -u universe    Universe to record (0-%d, default: all)\n"
+        "  -p port        UDP port to listen on (default: 6454)\n"
+        "  -m min_delay   Minimum delay between frames in ms (default: 0)\n"
+        "  -a             Record all universes (default: record all)\n"
+        "  -h             Show this help message\n"
+        "\n"
+        "Recording starts immediately. Press Ctrl+C to stop.\n"
+        "\n"
+        "Example:\n"
+        "  %s -f recording.csv -u 0\n"
+        "  Records universe 0 to recording.csv\n"
+        "\n"
+        "%s",
+        program, program, highest_universe, program, protocol_notice);
+}
+
+std::int64_t get_time_ms()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
+}
+
+bool has_changes(std::span<const std::uint8_t, channels_per_universe> last,
+    std::span<const std::uint8_t, channels_per_universe> current, std::size_t count)
+{
+    return count > 0 && std::memcmp(last.data(), current.data(), std::min(count, channels_per_universe)) != 0;
+}
+
+bool is_change(
+    const recording_state& state, std::span<const std::uint8_t, channels_per_universe> data, std::size_t length)
+{
+    // A new length alone is a change, even when one frame is a prefix of the other.
+    return !state.have_last || length != state.last_length || has_changes(state.last_frame, data, length);
+}
+
+std::uint16_t row_delay(const recording_state& state, std::int64_t now_ms, std::uint16_t min_delay)
+{
+    if (!state.have_last)
+        return 0;
+    const auto gap = static_cast<std::uint16_t>(now_ms - state.last_row_time);
+    return std::max(gap, min_delay);
+}
+
+void remember_row(recording_state& state, std::span<const std::uint8_t, channels_per_universe> data, std::size_t length,
+    std::int64_t now_ms)
+{
+    std::copy_n(data.begin(), length, state.last_frame.begin());
+    state.last_length = length;
+    state.have_last = true;
+    ++state.frames_recorded;
+    // The real arrival, not a time pushed on by the minimum delay, so the
+    // minimum stretches playback without shifting later gaps.
+    state.last_row_time = now_ms;
+}
+
+namespace {
+
+// Without the flush the lines could sit in the buffer and be lost with the
+// process; its failure is the one a full disk usually shows.
+bool flush(std::FILE* file, bool written)
+{
+    if (!written) {
+        std::perror("fprintf");
+        return false;
+    }
+    if (std::fflush(file) != 0) {
+        std::perror("fflush");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool write_header(std::FILE* file, const recorder_settings& settings)
+{
+    bool written = std::fprintf(file,
+                       "# Art-Net recording created by framelog\n"
+                       "# Format: delay_ms,channel1,channel2,channel3,...\n"
+                       "# Each row is a frame, first column is delay before that frame\n"
+                       "# Only records frames when DMX values change (change detection enabled)\n")
+        >= 0;
+    if (settings.record_all)
+        written = std::fprintf(file, "# Recording all universes\n") >= 0 && written;
+    else
+        written = std::fprintf(file, "# Recording universe %d\n", settings.universe) >= 0 && written;
+    written = std::fprintf(file, "\n") >= 0 && written;
+    return flush(file, written);
+}
+
+bool write_row(std::FILE* file, std::uint16_t delay, std::span<const std::uint8_t> data)
+{
+    return flush(file, write_csv_frame(file, delay, data));
+}
+
+void drop_partial_row(std::FILE* file, long complete_size)
+{
+    // Devices and pipes cannot be cut (EINVAL); nothing was promised there.
+    if (complete_size >= 0 && ::ftruncate(::fileno(file), complete_size) != 0 && errno != EINVAL)
+        std::perror("ftruncate");
+}
+
+void print_startup_report(const recorder_settings& settings)
+{
+    std::fprintf(stderr, "Recording to: %s\n", settings.path);
+    std::fprintf(stderr, "Listening on port %d", settings.port);
+    if (settings.record_all)
+        std::fprintf(stderr, " (all universes)\n");
+    else
+        std::fprintf(stderr, " (universe %d only)\n", settings.universe);
+    if (settings.min_delay != 0)
+        std::fprintf(stderr, "Minimum delay: %d ms\n", settings.min_delay);
+    std::fprintf(stderr, "Press Ctrl+C to stop\n");
+    print_maker_line(stderr);
+    std::fprintf(stderr, "\n");
+}
+
+void print_status(const recording_state& state, std::uint16_t universe, std::size_t length)
+{
+    std::fprintf(stderr, "\rFrames recorded: %llu | Packets: %llu (Universe %d, %zu channels)   ",
+        state.frames_recorded, state.packets_received, universe, length);
+    std::fflush(stderr);
+}
+
+void print_shutdown_report(const recording_state& state)
+{
+    std::fprintf(stderr, "\nRecording stopped.\n");
+    std::fprintf(stderr, "Frames recorded: %llu (only changes)\n", state.frames_recorded);
+    std::fprintf(stderr, "Packets received: %llu\n", state.packets_received);
+    if (state.packets_received != 0) {
+        const double share = static_cast<double>(state.frames_recorded) / static_cast<double>(state.packets_received);
+        std::fprintf(stderr, "Efficiency: %.1f%% reduction (recorded %llu of %llu packets)\n", 100.0 * (1.0 - share),
+            state.frames_recorded, state.packets_received);
+    }
+}

@@ -1,0 +1,283 @@
+#include "harness.hpp"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const std::string banner = "framelog 1.0.0 - records Art-Net DMX to CSV\n\n";
+const std::string header_start = "# Art-Net recording created by framelog\n"
+                                 "# Format: delay_ms,channel1,channel2,channel3,...\n"
+                                 "# Each row is a frame, first column is delay before that frame\n"
+                                 "# Only records frames when DMX values change (change detection enabled)\n";
+const std::string header_all = header_start + "# Recording all universes\n\n";
+const std::string report_end = "Press Ctrl+C to stop\nhttps://dmxkit.example.org\n\n";
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// A row as expected: its delay within [low, high], then the text after the delay.
+struct row {
+    int low, high;
+    std::string levels;
+};
+
+void expect_rows(const std::string& text, const std::string& header, const std::vector<row>& expected)
+{
+    ASSERT_EQ(text.substr(0, header.size()), header);
+    ASSERT_EQ(text.back(), '\n') << "every row is complete";
+    std::istringstream in(text.substr(header.size()));
+    std::size_t i = 0;
+    for (std::string line; std::getline(in, line); ++i) {
+        ASSERT_LT(i, expected.size()) << line;
+        const std::size_t comma = line.find(',');
+        const int delay = std::stoi(line.substr(0, comma));
+        EXPECT_GE(delay, expected[i].low) << line;
+        EXPECT_LE(delay, expected[i].high) << line;
+        EXPECT_EQ(comma == std::string::npos ? "" : line.substr(comma), expected[i].levels);
+    }
+    EXPECT_EQ(i, expected.size());
+}
+
+// A framelog recording into a fresh folder on a free port.
+struct recording {
+    std::filesystem::path dir;
+    std::string path;
+    int port = free_udp_port();
+    std::optional<process> p;
+    unsigned long long counted = 0;
+
+    explicit recording(const std::vector<std::string>& options = {}, bool start = true)
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "framelog-XXXXXX").string();
+        dir = ::mkdtemp(pattern.data());
+        path = (dir / "show.csv").string();
+        if (start)
+            launch(options);
+    }
+    ~recording() { std::filesystem::remove_all(dir); }
+
+    void launch(const std::vector<std::string>& options)
+    {
+        std::vector<std::string> args = {"framelog", "-f", path, "-p", std::to_string(port)};
+        args.insert(args.end(), options.begin(), options.end());
+        p.emplace(args, input_mode::null_device);
+        EXPECT_TRUE(p->wait_for_err(report_end)) << p->err();
+    }
+    // Sends one packet; one the recorder counts is waited for.
+    void send(std::uint16_t universe, const std::vector<std::uint8_t>& levels, bool counts = true)
+    {
+        send_udp(port, artdmx_packet(universe, levels));
+        if (counts) {
+            EXPECT_TRUE(p->wait_for_err("Packets: " + std::to_string(++counted) + " (")) << p->err();
+        }
+    }
+    std::string file() const { return read_file(path); }
+};
+
+} // namespace
+
+TEST(FramelogE2E, RecordsChangesOnlyWithTheirDelaysAndReports)
+{
+    recording r;
+    r.send(1, {1, 2, 3});
+    r.send(1, {1, 2, 3});
+    r.send(2, {1, 2, 4});
+    r.send(1, {1, 2, 4, 0}); // the same levels and one more channel
+    r.send(1, {});
+    EXPECT_EQ(r.p->stop(SIGINT), 0);
+    expect_rows(r.file(), header_all, {{0, 0, ",1,2,3"}, {0, 2000, ",1,2,4"}, {0, 2000, ",1,2,4,0"}, {0, 2000, ""}});
+    EXPECT_EQ(collapse_status_lines(r.p->err()),
+        banner + "Recording to: " + r.path + "\nListening on port " + std::to_string(r.port) + " (all universes)\n"
+            + report_end
+            + "Frames recorded: 4 | Packets: 5 (Universe 1, 0 channels)   \nRecording stopped.\n"
+              "Frames recorded: 4 (only changes)\nPackets received: 5\n"
+              "Efficiency: 20.0% reduction (recorded 4 of 5 packets)\n");
+}
+
+TEST(FramelogE2E, HundredIdenticalPacketsMakeOneRow)
+{
+    recording r;
+    for (int i = 0; i < 100; ++i)
+        send_udp(r.port, artdmx_packet(0, {5, 5, 5}));
+    EXPECT_TRUE(r.p->wait_for_err("Packets: 100 ("));
+    EXPECT_EQ(r.p->stop(SIGTERM), 0);
+    EXPECT_EQ(r.file(), header_all + "0,5,5,5\n");
+    EXPECT_NE(r.p->err().find("Efficiency: 99.0% reduction (recorded 1 of 100 packets)\n"), std::string::npos);
+}
+
+TEST(FramelogE2E, MinimumDelayRaisesShortGapsMeasuredFromRealArrival)
+{
+    recording r({"-m", "40"});
+    EXPECT_NE(r.p->err().find("(all universes)\nMinimum delay: 40 ms\nPress"), std::string::npos);
+    r.send(0, {1});
+    ::usleep(5000);
+    r.send(0, {2});
+    ::usleep(50000);
+    r.send(0, {3});
+    EXPECT_EQ(r.p->stop(SIGINT), 0);
+    // Measured from the minimum-raised time, the last gap would be about 15.
+    expect_rows(r.file(), header_all, {{0, 0, ",1"}, {40, 1000, ",2"}, {50, 1000, ",3"}});
+}
+
+TEST(FramelogE2E, LastOfUAndAWinsAndTheFilterUsesAll16Bits)
+{
+    const struct {
+        std::vector<std::string> options;
+        std::string header, report;
+        std::vector<row> rows;
+    } cases[] = {
+        {{"-a", "-u", "0"}, header_start + "# Recording universe 0\n\n", " (universe 0 only)\n", {{0, 0, ",3"}}},
+        {{"-u", "0", "-a"}, header_all, " (all universes)\n", {{0, 0, ",1"}, {0, 2000, ",2"}, {0, 2000, ",3"}}},
+    };
+    for (const auto& c : cases) {
+        recording r(c.options);
+        const bool all = c.rows.size() == 3;
+        r.send(256, {1}, all);
+        r.send(1, {2}, all);
+        r.send(0, {3});
+        EXPECT_EQ(r.p->stop(SIGTERM), 0);
+        expect_rows(r.file(), c.header, c.rows);
+        EXPECT_NE(r.p->err().find(std::to_string(r.port) + c.report), std::string::npos);
+        EXPECT_NE(r.p->err().find("Packets received: " + std::to_string(c.rows.size()) + "\n"), std::string::npos);
+    }
+}
+
+TEST(FramelogE2E, StoppingBeforeAnyPacketLeavesTheHeaderOnly)
+{
+    recording r({"-m", "65536", "-u", "7"});
+    EXPECT_EQ(r.p->stop(SIGTERM), 0);
+    EXPECT_EQ(r.file(), header_start + "# Recording universe 7\n\n");
+    EXPECT_EQ(r.p->err(),
+        banner + "Recording to: " + r.path + "\nListening on port " + std::to_string(r.port) + " (universe 7 only)\n"
+            + report_end + "\nRecording stopped.\nFrames recorded: 0 (only changes)\nPackets received: 0\n");
+}
+
+TEST(FramelogE2E, FailedBindLeavesAnExistingFileUntouched)
+{
+    recording r({}, false);
+    const int holder = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(r.port));
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    std::ofstream(r.path) << "0,1,2\n";
+    const run_result result = run({"framelog", "-f", r.path, "-p", std::to_string(r.port)});
+    ::close(holder);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err,
+        banner + "Failed to bind to port " + std::to_string(r.port)
+            + ": Address already in use\nAnother process may be using this port. Try:\n"
+              "  - Using a different port with -p option\n  - Stopping the other process using port "
+            + std::to_string(r.port) + "\n");
+    EXPECT_EQ(r.file(), "0,1,2\n");
+}
+
+TEST(FramelogE2E, EveryRowIsInTheFileAsSoonAsRecordedAndSurvivesSigkill)
+{
+    recording r;
+    EXPECT_EQ(r.file(), header_all);
+    std::vector<row> rows;
+    for (std::uint8_t level = 1; level <= 3; ++level) {
+        r.send(0, {level, 0});
+        rows.push_back({0, rows.empty() ? 0 : 2000, "," + std::to_string(level) + ",0"});
+        expect_rows(r.file(), header_all, rows);
+    }
+    EXPECT_EQ(r.p->stop(SIGKILL), 128 + SIGKILL);
+    expect_rows(r.file(), header_all, rows);
+}
+
+TEST(FramelogE2E, FullDiskEndsTheRecordingWithTheErrorTheReportAndStatus1)
+{
+    recording r({}, false);
+    const run_result full = run({"framelog", "-f", "/dev/full", "-p", std::to_string(r.port)});
+    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(full.err, banner + "fflush: No space left on device\n");
+
+    // Room for the header and one short row: the long second row fails part way.
+    rlimit old_limit{};
+    ::getrlimit(RLIMIT_FSIZE, &old_limit);
+    rlimit limit = old_limit;
+    limit.rlim_cur = header_all.size() + 100;
+    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    r.launch({});
+    ::setrlimit(RLIMIT_FSIZE, &old_limit);
+    std::signal(SIGXFSZ, old_handler);
+    r.send(0, {1, 1});
+    r.send(0, std::vector<std::uint8_t>(512, 255), false);
+    EXPECT_EQ(r.p->wait(5000), 1);
+    EXPECT_EQ(r.file(), header_all + "0,1,1\n") << "the partial row is cut off";
+    EXPECT_NE(r.p->err().find("   fflush: File too large\n\nRecording stopped.\nFrames recorded: 1 (only changes)\n"
+                              "Packets received: 2\nEfficiency: 50.0% reduction (recorded 1 of 2 packets)\n"),
+        std::string::npos)
+        << r.p->err();
+}
+
+TEST(FramelogE2E, RecordsRampgenFramesAsRows)
+{
+    recording r({"-u", "1"});
+    const std::string port = std::to_string(r.port);
+    EXPECT_EQ(run({"rampgen", "-t", "127.0.0.1", "-p", port, "-u", "1", "-c", "3", "-i", "30"}).status, 0);
+    EXPECT_TRUE(r.p->wait_for_err("Packets: 3 ("));
+    EXPECT_EQ(r.p->stop(SIGINT), 0);
+    std::vector<row> rows;
+    for (int frame = 0; frame < 3; ++frame) {
+        std::string levels;
+        for (int c = 0; c < 512; ++c)
+            levels += "," + std::to_string((frame + c) % 256);
+        rows.push_back({0, frame == 0 ? 0 : 2000, levels});
+    }
+    expect_rows(r.file(), header_start + "# Recording universe 1\n\n", rows);
+}
+
+TEST(FramelogE2E, BannerComesFirstThenOptionsAreChecked)
+{
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string message;
+    } cases[] = {
+        {{"-u", "1"}, 1, "Error: -f <file.csv> is required\nUsage: framelog -f <file.csv> "},
+        {{"-f", "x.csv", "-u", "-1"}, 1, "Universe must be between 0 and 255\n"},
+        {{"-f", "x.csv", "-p", "65536"}, 1, "Invalid port: 65536\n"},
+        {{"-f", "x.csv", "-z"}, 1, "Usage: framelog -f"},
+        {{"-f"}, 1, "Usage: framelog -f"},
+        {{"-h"}, 0,
+            "Usage: framelog -f <file.csv> [-u universe] [-p port] [-m min_delay_ms]\n"
+            "       framelog -f <file.csv> [-u universe] [-p port] [-m min_delay_ms] [-a]\n\n"
+            "Record Art-Net sequences to CSV files.\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"framelog"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const run_result result = run(args);
+        EXPECT_EQ(result.status, c.status) << c.message;
+        EXPECT_EQ(result.err.rfind(banner, 0), 0u) << result.err;
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+        EXPECT_EQ(result.out, "");
+    }
+    const std::string tail = "  -h             Show this help message\n\n"
+                             "Recording starts immediately. Press Ctrl+C to stop.\n\n"
+                             "Example:\n  framelog -f recording.csv -u 0\n  Records universe 0 to recording.csv\n\n"
+                             "Art-Net\xe2\x84\xa2 Designed by and Copyright Artistic Licence Holdings Ltd\n"
+                             "Protocol documentation: https://art-net.org.uk\n";
+    const std::string help = run({"framelog", "-h"}).err;
+    EXPECT_EQ(help.substr(help.size() - tail.size()), tail);
+}
