@@ -311,6 +311,33 @@ TEST(ShowrunE2E, TwoHundredRowsOf5MsTakeOneSecondWithinTwoPercent)
     EXPECT_NEAR(arrivals[199].ms - arrivals[0].ms + 5, 1000, 20);
 }
 
+TEST(ShowrunE2E, AfterASuspensionPlaybackStartsAfreshInsteadOfBursting)
+{
+    const temp_dir dir;
+    std::string rows;
+    for (int k = 0; k < 60; ++k)
+        rows += "50," + std::to_string(k) + "\n";
+    timed_capture capture;
+    process p(play(capture.port(), dir.file("suspend.csv", rows)));
+    auto arrivals = capture.receive_many(3, 5000);
+    ASSERT_EQ(arrivals.size(), 3u);
+    kill(p.pid(), SIGSTOP);
+    usleep(1'500'000);
+    kill(p.pid(), SIGCONT);
+    EXPECT_EQ(p.wait(10000), 0);
+    for (auto& a : capture.receive_many(57, 2000))
+        arrivals.push_back(std::move(a));
+    ASSERT_EQ(arrivals.size(), 60u);
+    // From the row sent on waking, the rest keep their 50 ms apart: the
+    // rows missed while stopped do not go out in a burst.
+    std::size_t wake = 1;
+    for (std::size_t k = 2; k < arrivals.size(); ++k)
+        if (arrivals[k].ms - arrivals[k - 1].ms > arrivals[wake].ms - arrivals[wake - 1].ms)
+            wake = k;
+    EXPECT_GT(arrivals[wake].ms - arrivals[wake - 1].ms, 1000);
+    EXPECT_NEAR(arrivals[59].ms - arrivals[wake].ms, (59 - wake) * 50.0, 60);
+}
+
 TEST(ShowrunE2E, StartUpFailures)
 {
     const temp_dir dir;
