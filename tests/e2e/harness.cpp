@@ -51,7 +51,8 @@ std::string program_path(std::string_view name)
     return std::string(DMXKIT_BIN_DIR) + "/" + std::string(name);
 }
 
-process::process(const std::vector<std::string>& args, input_mode input, const std::vector<std::string>& extra_env)
+process::process(const std::vector<std::string>& args, input_mode input, const std::vector<std::string>& extra_env,
+                 const std::string& directory)
 {
     int in[2] = {-1, -1}, out[2], err[2];
     if (input == input_mode::pipe)
@@ -70,6 +71,8 @@ process::process(const std::vector<std::string>& args, input_mode input, const s
         dup2(err[1], 2);
         for (const auto& entry : extra_env)
             putenv(const_cast<char*>(entry.c_str()));
+        if (!directory.empty() && chdir(directory.c_str()) != 0)
+            _exit(127);
         std::vector<char*> argv;
         for (const auto& arg : args)
             argv.push_back(const_cast<char*>(arg.c_str()));
@@ -194,9 +197,10 @@ int process::stop(int signal_number, int timeout_ms)
     return *status_;
 }
 
-run_result run(const std::vector<std::string>& args, std::string_view input, int timeout_ms)
+run_result run(const std::vector<std::string>& args, std::string_view input, int timeout_ms,
+               const std::string& directory)
 {
-    process p(args);
+    process p(args, input_mode::pipe, {}, directory);
     p.write_input(input);
     p.close_input();
     const int status = p.wait(timeout_ms);

@@ -28,8 +28,9 @@ enum class input_mode { pipe, null_device };
 class process {
 public:
     // args[0] is the program's name in the build; the rest are its arguments.
+    // A non-empty `directory` becomes the program's working directory.
     explicit process(const std::vector<std::string>& args, input_mode input = input_mode::pipe,
-                     const std::vector<std::string>& extra_env = {});
+                     const std::vector<std::string>& extra_env = {}, const std::string& directory = {});
     process(const process&) = delete;
     process& operator=(const process&) = delete;
     ~process();
@@ -57,8 +58,10 @@ private:
     std::optional<int> status_;
 };
 
-// Runs a program to its end with `input` on standard input.
-run_result run(const std::vector<std::string>& args, std::string_view input = {}, int timeout_ms = 10000);
+// Runs a program to its end with `input` on standard input, in `directory`
+// when one is given.
+run_result run(const std::vector<std::string>& args, std::string_view input = {}, int timeout_ms = 10000,
+               const std::string& directory = {});
 
 // A UDP port on loopback that is free now (bound and released).
 int free_udp_port();

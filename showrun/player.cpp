@@ -1,0 +1,121 @@
+#include "player.hpp"
+
+#include "frame_csv.hpp"
+
+#include <array>
+#include <cstdio>
+#include <unistd.h>
+
+int read_options(int argc, char* argv[], player_settings& settings)
+{
+    int option;
+    while ((option = getopt(argc, argv, POSIX_OPTIONS("f:u:p:t:dh"))) != -1) {
+        switch (option) {
+        case 'f':
+            settings.file = optarg;
+            break;
+        case 'u':
+            if (!check_universe(optarg, settings.universe))
+                return 1;
+            break;
+        case 'p':
+            if (!check_port(optarg, settings.port))
+                return 1;
+            break;
+        case 't':
+            settings.target = optarg;
+            break;
+        case 'd':
+            // The file name is peeked at, not consumed: scanning then stops
+            // at it as the first non-option, so "-d out.csv -u 3" ignores
+            // "-u 3" while "-d -u 3" reads it.
+            settings.demo = true;
+            if (optind < argc && argv[optind][0] != '-')
+                settings.demo_file = argv[optind];
+            break;
+        case 'h':
+            usage(argv[0]);
+            return 0;
+        default:
+            usage(argv[0]);
+            return 1;
+        }
+    }
+    return -1;
+}
+
+void usage(const char* program)
+{
+    std::fprintf(stderr,
+        "Usage: %s -f <file.csv> [-u universe] [-p port] [-t target_ip]\n"
+        "       %s -d [output_file.csv]\n"
+        "\n"
+        "Play Art-Net sequences from CSV files.\n"
+        "\n"
+        "CSV Format:\n"
+        "  - Each row represents a frame\n"
+        "  - First column: delay in milliseconds before playing this frame\n"
+        "  - Remaining columns: DMX channel values (1-512 channels)\n"
+        "  - Frames are played in row order with delays respected\n"
+        "\n"
+        "Options:\n"
+        "  -f file.csv    CSV file to play (required unless using -d)\n"
+        "  -u universe    Universe to output to (0-%d, default: 0)\n"
+        "  -p port        UDP port (default: 6454)\n"
+        "  -t target_ip   Destination IPv4 address (default: 255.255.255.255)\n"
+        "  -d             Generate demo CSV file (optional filename, default: demo.csv)\n"
+        "\n"
+        "Example CSV:\n"
+        "  50,255,0,0,0,0,0,0\n"
+        "  100,0,255,0,0,0,0,0\n"
+        "  50,0,0,255,0,0,0,0\n"
+        "\n"
+        "This plays: channel 1 at 255 for 50ms, then channel 2 at 255 for 100ms, etc.\n"
+        "\n"
+        "%s",
+        program, program, highest_universe, protocol_notice);
+}
+
+bool create_demo_csv(const char* path)
+{
+    unique_file file(std::fopen(path, "w"));
+    if (!file) {
+        std::perror("fopen");
+        return false;
+    }
+    if (std::fputs("# Demo CSV file for showrun\n"
+                   "# Format: delay_ms,channel1,channel2,channel3,...\n"
+                   "# Each row is a frame, first column is delay before that frame\n\n",
+            file.get())
+        == EOF) {
+        std::perror("fputs");
+        return false;
+    }
+    // A chase over channels 1 to 8 at full, then twelve frames of all zeros.
+    for (std::size_t row = 0; row < 20; ++row) {
+        std::array<std::uint8_t, 8> levels{};
+        if (row < levels.size())
+            levels[row] = 255;
+        if (!write_csv_frame(file.get(), 100, levels)) {
+            std::perror("fprintf");
+            return false;
+        }
+    }
+    // The rows usually reach the disk only now, so a full disk shows here.
+    if (std::fclose(file.release()) != 0) {
+        std::perror("fclose");
+        return false;
+    }
+    std::fprintf(stderr, "Created demo file: %s\n", path);
+    std::fprintf(stderr, "This file contains 20 frames with 8 channels each.\n");
+    return true;
+}
+
+std::int64_t hold_until(std::int64_t previous_end, std::uint16_t delay_ms, std::int64_t now)
+{
+    const std::int64_t delay_ns = delay_ms * std::int64_t{1'000'000};
+    // The row was due when the previous wait ended.
+    if (now - previous_end > max_lag_ns)
+        return now + delay_ns;
+    return previous_end + delay_ns;
+}

@@ -1,0 +1,389 @@
+#include "harness.hpp"
+
+#include "artdmx.hpp"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const std::string banner = "showrun 1.0.0 - plays Art-Net DMX recordings\n\n";
+const std::string demo_messages = "This file contains 20 frames with 8 channels each.\n";
+
+// A fresh folder, removed with everything in it at the end of the test.
+struct temp_dir {
+    std::string path;
+    temp_dir()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "showrun-XXXXXX").string();
+        path = mkdtemp(pattern.data());
+    }
+    ~temp_dir() { std::filesystem::remove_all(path); }
+    std::string file(const std::string& name, const std::string& content = {}) const
+    {
+        const std::string full = path + "/" + name;
+        std::ofstream(full, std::ios::binary) << content;
+        return full;
+    }
+};
+
+std::string read_file(const std::string& path)
+{
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+std::string demo_text()
+{
+    std::string text = "# Demo CSV file for showrun\n# Format: delay_ms,channel1,channel2,channel3,...\n"
+                       "# Each row is a frame, first column is delay before that frame\n\n";
+    for (int row = 0; row < 20; ++row) {
+        text += "100";
+        for (int channel = 0; channel < 8; ++channel)
+            text += channel == row ? ",255" : ",0";
+        text += "\n";
+    }
+    return text;
+}
+
+// A datagram and when the kernel took it in, so that the test's own
+// scheduling on a loaded machine does not blur the timings.
+struct arrival {
+    std::vector<std::uint8_t> bytes;
+    double ms;
+};
+
+class timed_capture {
+public:
+    timed_capture()
+    {
+        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+        const int on = 1;
+        setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMP, &on, sizeof on);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
+        port_ = ntohs(address.sin_port);
+        const timeval wait{0, 200'000}; // each receive gives up after 200 ms
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    }
+    timed_capture(const timed_capture&) = delete;
+    timed_capture& operator=(const timed_capture&) = delete;
+    ~timed_capture() { close(fd_); }
+    int port() const { return port_; }
+
+    std::vector<arrival> receive_many(std::size_t count, int timeout_ms)
+    {
+        std::vector<arrival> arrivals;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+        while (arrivals.size() < count && std::chrono::steady_clock::now() < deadline) {
+            std::array<std::uint8_t, 2048> buffer{};
+            alignas(cmsghdr) std::array<char, 256> control{};
+            iovec io{buffer.data(), buffer.size()};
+            msghdr message{};
+            message.msg_iov = &io;
+            message.msg_iovlen = 1;
+            message.msg_control = control.data();
+            message.msg_controllen = control.size();
+            const ssize_t n = recvmsg(fd_, &message, 0);
+            if (n < 0)
+                continue;
+            arrival a{{buffer.begin(), buffer.begin() + n}, 0};
+            for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c))
+                if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMP) {
+                    timeval stamp{};
+                    std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+                    a.ms = stamp.tv_sec * 1000.0 + stamp.tv_usec / 1000.0;
+                }
+            arrivals.push_back(std::move(a));
+        }
+        return arrivals;
+    }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+std::vector<std::string> play(int port, const std::string& file, std::vector<std::string> more = {})
+{
+    std::vector<std::string> args = {"showrun", "-t", "127.0.0.1", "-p", std::to_string(port), "-f", file};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
+
+std::string report(const std::string& file, int port, int universe = 0)
+{
+    return banner + "Playing: " + file + "\nUniverse: " + std::to_string(universe)
+        + " | Target: 127.0.0.1:" + std::to_string(port) + "\nPress Ctrl+C to stop\nhttps://dmxkit.example.org\n\n";
+}
+
+} // namespace
+
+TEST(ShowrunE2E, DemoFileIsExactAndPlaysTwentyFramesHeld100MsEach)
+{
+    const temp_dir dir;
+    dir.file("demo.csv", std::string(2000, 'x')); // replaced, not patched
+    const run_result written = run({"showrun", "-d"}, {}, 10000, dir.path);
+    EXPECT_EQ(written.status, 0);
+    EXPECT_EQ(written.err, banner + "Created demo file: demo.csv\n" + demo_messages);
+    const std::string demo = read_file(dir.path + "/demo.csv");
+    ASSERT_EQ(demo, demo_text());
+    EXPECT_EQ(demo.size(), 558u);
+
+    timed_capture capture;
+    const std::string path = dir.path + "/demo.csv";
+    const run_result played = run(play(capture.port(), path), {}, 15000);
+    EXPECT_EQ(played.status, 0);
+    std::string frames;
+    for (int k = 1; k <= 20; ++k)
+        frames += "Frame " + std::to_string(k) + ": 8 channels, delay 100 ms\r";
+    EXPECT_EQ(played.err, report(path, capture.port()) + frames + "\nPlayback complete: 20 frames\n");
+    const auto arrivals = capture.receive_many(21, 1000);
+    ASSERT_EQ(arrivals.size(), 20u);
+    for (std::size_t k = 0; k < 20; ++k) {
+        std::vector<std::uint8_t> levels(8);
+        if (k < 8)
+            levels[k] = 255;
+        EXPECT_EQ(arrivals[k].bytes, artdmx_packet(0, levels, static_cast<std::uint8_t>(k + 1))) << k;
+        if (k > 0) {
+            EXPECT_NEAR(arrivals[k].ms - arrivals[k - 1].ms, 100, 60) << k;
+        }
+    }
+    EXPECT_NEAR(arrivals[19].ms - arrivals[0].ms, 1900, 40);
+}
+
+TEST(ShowrunE2E, DemoOptionVariantsWriteWithoutPlaying)
+{
+    const temp_dir dir;
+    udp_capture capture;
+    const std::vector<std::string> to = {"showrun", "-t", "127.0.0.1", "-p", std::to_string(capture.port())};
+    const struct {
+        std::vector<std::string> args;
+        const char* written; // nullptr: no file at all
+        int status;
+        std::string err;
+    } cases[] = {
+        {{"-d"}, "demo.csv", 0, "Created demo file: demo.csv\n" + demo_messages},
+        {{"-d", "out.csv"}, "out.csv", 0, "Created demo file: out.csv\n" + demo_messages},
+        {{"-f", "show.csv", "-d"}, "demo.csv", 0, "Created demo file: demo.csv\n" + demo_messages},
+        {{"-d", "-u", "3"}, "demo.csv", 0, "Created demo file: demo.csv\n" + demo_messages},
+        {{"-d", "no-such-folder/out.csv"}, nullptr, 1, "fopen: No such file or directory\n"},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove(dir.path + "/demo.csv");
+        std::vector<std::string> args = to;
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const run_result result = run(args, {}, 10000, dir.path);
+        const std::string label = testing::PrintToString(c.args);
+        EXPECT_EQ(result.status, c.status) << label;
+        EXPECT_EQ(result.err, banner + c.err) << label;
+        if (c.written) {
+            EXPECT_EQ(read_file(dir.path + "/" + c.written), demo_text()) << label;
+        }
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1)
+        << "out.csv only: the failed run made nothing";
+    EXPECT_FALSE(capture.receive(100)) << "nothing is played";
+}
+
+TEST(ShowrunE2E, EachRowIsSentWithItsOwnChannelCountToTheChosenUniverse)
+{
+    const temp_dir dir;
+    std::string wide = "0";
+    std::vector<std::uint8_t> levels;
+    for (int c = 0; c < 512; ++c) {
+        wide += "," + std::to_string(c % 256);
+        levels.push_back(static_cast<std::uint8_t>(c));
+    }
+    udp_capture capture;
+    const std::string path = dir.file("rows.csv", "0,10,20,30\n" + wide + "\n");
+    const run_result result = run(play(capture.port(), path, {"-u", "7"}));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err,
+        report(path, capture.port(), 7)
+            + "Frame 1: 3 channels, delay 0 ms\rFrame 2: 512 channels, delay 0 ms\r"
+              "\nPlayback complete: 2 frames\n");
+    const auto datagrams = capture.receive_many(2);
+    ASSERT_EQ(datagrams.size(), 2u);
+    EXPECT_EQ(datagrams[0], artdmx_packet(7, {10, 20, 30}, 1));
+    EXPECT_EQ(datagrams[1], artdmx_packet(7, levels, 2)); // 530 bytes
+}
+
+TEST(ShowrunE2E, SkippedLinesAreSilentAndErrorsCarryTheNextFrameNumber)
+{
+    const temp_dir dir;
+    udp_capture capture;
+    // The delay-only row is not waited for: its 60 s would outlast the run.
+    const std::string path = dir.file("mixed.csv",
+        "# comment\n\n,,,\n0,1\n60000\n  # indented\n0,2\n0,3\n0,4\n"
+        "0,5\n,\n0,6,7\n");
+    const run_result result = run(play(capture.port(), path));
+    EXPECT_EQ(result.status, 0);
+    std::string frames;
+    for (int k = 1; k <= 5; ++k)
+        frames += "Frame " + std::to_string(k) + ": 1 channels, delay 0 ms\r";
+    EXPECT_EQ(result.err,
+        report(path, capture.port()) + "Error parsing line 1\n" + frames
+            + "Error parsing line 6\nFrame 6: 2 channels, delay 0 ms\r\nPlayback complete: 6 frames\n");
+    const auto datagrams = capture.receive_many(7, 1000);
+    ASSERT_EQ(datagrams.size(), 6u);
+    for (std::uint8_t k = 0; k < 5; ++k)
+        EXPECT_EQ(datagrams[k], artdmx_packet(0, {static_cast<std::uint8_t>(k + 1)}, k + 1));
+    EXPECT_EQ(datagrams[5], artdmx_packet(0, {6, 7}, 6));
+}
+
+TEST(ShowrunE2E, SequenceRuns255Then0Then1AndOnlySentRowsCount)
+{
+    const temp_dir dir;
+    std::string rows;
+    for (int k = 0; k < 257; ++k)
+        rows += (k % 50 == 0 ? "# note\n,,\n5\n" : "") + std::to_string(0) + "," + std::to_string(k % 256) + "\n";
+    udp_capture capture;
+    const run_result result = run(play(capture.port(), dir.file("wrap.csv", rows)));
+    EXPECT_EQ(result.status, 0);
+    const auto datagrams = capture.receive_many(257, 5000);
+    ASSERT_EQ(datagrams.size(), 257u);
+    EXPECT_EQ(datagrams[0][12], 1);
+    EXPECT_EQ(datagrams[254][12], 255);
+    EXPECT_EQ(datagrams[255][12], 0);
+    EXPECT_EQ(datagrams[256][12], 1);
+}
+
+TEST(ShowrunE2E, DelayZeroSendsTheNextRowAtOnceAndAFrameIsHeldForItsOwnDelay)
+{
+    const temp_dir dir;
+    timed_capture capture;
+    const std::string path = dir.file("hold.csv", "0,1\n500,2\n0,3\n");
+    ASSERT_EQ(run(play(capture.port(), path)).status, 0);
+    const auto arrivals = capture.receive_many(3, 2000);
+    ASSERT_EQ(arrivals.size(), 3u);
+    EXPECT_LT(arrivals[1].ms - arrivals[0].ms, 50);
+    EXPECT_NEAR(arrivals[2].ms - arrivals[1].ms, 500, 40);
+}
+
+TEST(ShowrunE2E, TwoHundredRowsOf5MsTakeOneSecondWithinTwoPercent)
+{
+    const temp_dir dir;
+    std::string rows;
+    for (int k = 0; k < 200; ++k)
+        rows += "5," + std::to_string(k % 256) + "\n";
+    timed_capture capture;
+    const run_result result = run(play(capture.port(), dir.file("fast.csv", rows)));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_NE(result.err.find("\nPlayback complete: 200 frames\n"), std::string::npos);
+    const auto arrivals = capture.receive_many(200, 2000);
+    ASSERT_EQ(arrivals.size(), 200u);
+    // From the first frame to the end of the last one's 5 ms: the sum of the
+    // delays, whatever reading, sending and oversleeping cost per row.
+    EXPECT_NEAR(arrivals[199].ms - arrivals[0].ms + 5, 1000, 20);
+}
+
+TEST(ShowrunE2E, AfterASuspensionPlaybackStartsAfreshInsteadOfBursting)
+{
+    const temp_dir dir;
+    std::string rows;
+    for (int k = 0; k < 60; ++k)
+        rows += "50," + std::to_string(k) + "\n";
+    timed_capture capture;
+    process p(play(capture.port(), dir.file("suspend.csv", rows)));
+    auto arrivals = capture.receive_many(3, 5000);
+    ASSERT_EQ(arrivals.size(), 3u);
+    kill(p.pid(), SIGSTOP);
+    usleep(1'500'000);
+    kill(p.pid(), SIGCONT);
+    EXPECT_EQ(p.wait(10000), 0);
+    for (auto& a : capture.receive_many(57, 2000))
+        arrivals.push_back(std::move(a));
+    ASSERT_EQ(arrivals.size(), 60u);
+    // From the row sent on waking, the rest keep their 50 ms apart: the
+    // rows missed while stopped do not go out in a burst.
+    std::size_t wake = 1;
+    for (std::size_t k = 2; k < arrivals.size(); ++k)
+        if (arrivals[k].ms - arrivals[k - 1].ms > arrivals[wake].ms - arrivals[wake - 1].ms)
+            wake = k;
+    EXPECT_GT(arrivals[wake].ms - arrivals[wake - 1].ms, 1000);
+    EXPECT_NEAR(arrivals[59].ms - arrivals[wake].ms, (59 - wake) * 50.0, 60);
+}
+
+TEST(ShowrunE2E, StartUpFailures)
+{
+    const temp_dir dir;
+    const std::string missing = dir.path + "/missing.csv";
+    const std::string port = std::to_string(free_udp_port());
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {{"-f", missing, "-t", "10.0.0.300"}, "Invalid target IP: 10.0.0.300\n"}, // before the missing file
+        {{"-f", missing, "-t", "localhost"}, "Invalid target IP: localhost\n"},
+        {{"-t", "127.0.0.1", "-p", port, "-f", missing}, "fopen: No such file or directory\n"},
+        {{"-t", "127.0.0.1", "-p", port, "-f", missing, "-u", "256"}, "Universe must be between 0 and 255\n"},
+        {{"-t", "127.0.0.1", "-p", port},
+            "Error: -f <file.csv> is required (or use -d to create demo file)\n"
+            "Usage: showrun -f <file.csv> [-u universe] [-p port] [-t target_ip]\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"showrun"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const run_result result = run(args);
+        EXPECT_EQ(result.status, 1) << c.err;
+        EXPECT_EQ(result.err.substr(0, banner.size() + c.err.size()), banner + c.err);
+        EXPECT_EQ(result.out, "");
+    }
+}
+
+TEST(ShowrunE2E, EmptyFileCompletesWithNoFramesAndAReadErrorIsReported)
+{
+    const temp_dir dir;
+    udp_capture capture;
+    const struct {
+        std::string path;
+        std::string end;
+    } cases[] = {
+        {dir.file("empty.csv"), "\nPlayback complete: 0 frames\n"},
+        {dir.file("notes.csv", "# only notes\n\n"), "\nPlayback complete: 0 frames\n"},
+        {dir.path, "\nfgets: Is a directory\n"},
+    };
+    for (const auto& c : cases) {
+        const run_result result = run(play(capture.port(), c.path));
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err, report(c.path, capture.port()) + c.end);
+    }
+    EXPECT_FALSE(capture.receive(100));
+}
+
+TEST(ShowrunE2E, StopRequestEndsALongDelayAtOnce)
+{
+    const temp_dir dir;
+    const std::string path = dir.file("long.csv", "60000,1\n0,2\n");
+    for (const int signal_number : {SIGINT, SIGTERM}) {
+        udp_capture capture;
+        process p(play(capture.port(), path));
+        ASSERT_TRUE(capture.receive(5000));
+        ASSERT_TRUE(p.wait_for_err("delay 60000 ms\r"));
+        const auto asked = std::chrono::steady_clock::now();
+        EXPECT_EQ(p.stop(signal_number, 5000), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
+        EXPECT_EQ(p.err(), report(path, capture.port()) + "Frame 1: 1 channels, delay 60000 ms\r\n");
+        EXPECT_FALSE(capture.receive(100)) << "the second row is never sent";
+    }
+}

@@ -1,0 +1,120 @@
+#include "player.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// What read_options made of a command line, copied out of the arguments.
+struct parsed {
+    int status;
+    std::string file, demo_file, target;
+    bool demo;
+    int universe, port;
+    std::string err;
+};
+
+parsed read(std::vector<std::string> args)
+{
+    args.insert(args.begin(), "showrun");
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    reset_getopt();
+    player_settings settings;
+    testing::internal::CaptureStderr();
+    const int status = read_options(static_cast<int>(args.size()), argv.data(), settings);
+    return {status, settings.file ? settings.file : "-", settings.demo_file, settings.target, settings.demo,
+        settings.universe, settings.port, testing::internal::GetCapturedStderr()};
+}
+
+} // namespace
+
+TEST(Showrun, OptionsAndTheDemoNameThatIsPeekedAtNotConsumed)
+{
+    const std::string broadcast = "255.255.255.255";
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string file;
+        bool demo;
+        std::string demo_file;
+        int universe;
+        int port;
+        std::string target;
+        std::string err; // how standard error starts; "" for nothing, or for getopt's diagnostic and the usage
+    } cases[] = {
+        {{"-f", "a.csv"}, -1, "a.csv", false, "demo.csv", 0, 6454, broadcast, ""},
+        {{"-fa.csv", "-u7", "-p", "9", "-t", "127.0.0.1"}, -1, "a.csv", false, "demo.csv", 7, 9, "127.0.0.1", ""},
+        {{"-d"}, -1, "-", true, "demo.csv", 0, 6454, broadcast, ""},
+        {{"-d", "out.csv"}, -1, "-", true, "out.csv", 0, 6454, broadcast, ""},
+        {{"-d", "-u", "3"}, -1, "-", true, "demo.csv", 3, 6454, broadcast, ""},
+        {{"-d", "out.csv", "-u", "300"}, -1, "-", true, "out.csv", 0, 6454, broadcast, ""}, // never read
+        {{"-f", "show.csv", "-d"}, -1, "show.csv", true, "demo.csv", 0, 6454, broadcast, ""},
+        {{"-d", "--", "x.csv"}, -1, "-", true, "demo.csv", 0, 6454, broadcast, ""},
+        {{"-du", "3"}, -1, "-", true, "demo.csv", 3, 6454, broadcast, ""},
+        {{"show.csv", "-d"}, -1, "-", false, "demo.csv", 0, 6454, broadcast, ""},
+        {{"-u", "256"}, 1, "-", false, "demo.csv", 0, 6454, broadcast, "Universe must be between 0 and 255\n"},
+        {{"-p", "65536"}, 1, "-", false, "demo.csv", 0, 6454, broadcast, "Invalid port: 65536\n"},
+        {{"-h", "-u", "300"}, 0, "-", false, "demo.csv", 0, 6454, broadcast, "Usage: showrun -f <file.csv>"},
+        {{"-x"}, 1, "-", false, "demo.csv", 0, 6454, broadcast, ""},
+        {{"-f"}, 1, "-", false, "demo.csv", 0, 6454, broadcast, ""},
+    };
+    for (const auto& c : cases) {
+        const parsed r = read(c.args);
+        const std::string label = testing::PrintToString(c.args);
+        EXPECT_EQ(r.status, c.status) << label;
+        EXPECT_EQ(r.file, c.file) << label;
+        EXPECT_EQ(r.demo, c.demo) << label;
+        EXPECT_EQ(r.demo_file, c.demo_file) << label;
+        EXPECT_EQ(r.universe, c.universe) << label;
+        EXPECT_EQ(r.port, c.port) << label;
+        EXPECT_EQ(r.target, c.target) << label;
+        if (!c.err.empty()) {
+            EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << label << r.err;
+        } else if (c.status == 1) {
+            EXPECT_NE(r.err.find("\nUsage: showrun -f <file.csv>"), std::string::npos) << label << r.err;
+        } else {
+            EXPECT_EQ(r.err, "") << label;
+        }
+    }
+}
+
+TEST(Showrun, RowsKeepToOneTimelineAndStartAfreshOnlyWhenFarBehind)
+{
+    constexpr std::int64_t ms = 1'000'000;
+    const struct {
+        std::int64_t previous_end;
+        std::uint16_t delay;
+        std::int64_t now;
+        std::int64_t end;
+    } cases[] = {
+        {1000 * ms, 100, 1000 * ms, 1100 * ms},         // sent on time
+        {1000 * ms, 100, 1030 * ms, 1100 * ms},         // late sending is made up
+        {1000 * ms, 0, 1030 * ms, 1000 * ms},           // delay 0: the next row at once
+        {1000 * ms, 100, 2000 * ms, 1100 * ms},         // exactly a second behind still catches up
+        {1000 * ms, 100, 2000 * ms + 1, 2100 * ms + 1}, // further behind: a new timeline
+        {1000 * ms, 65535, 1000 * ms, 66535 * ms},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(hold_until(c.previous_end, c.delay, c.now), c.end) << c.now;
+}
+
+TEST(Showrun, DemoFileFailuresAreReportedWithTheFailedCall)
+{
+    const struct {
+        const char* path;
+        const char* err;
+    } cases[] = {
+        {"/nonexistent-folder/demo.csv", "fopen: No such file or directory\n"},
+        {"/dev/full", "fclose: No space left on device\n"}, // 558 bytes stay buffered until the close
+    };
+    for (const auto& c : cases) {
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(create_demo_csv(c.path)) << c.path;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
+    }
+}
