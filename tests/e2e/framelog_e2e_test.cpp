@@ -26,12 +26,6 @@ const std::string header_start = "# Art-Net recording created by framelog\n"
 const std::string header_all = header_start + "# Recording all universes\n\n";
 const std::string report_end = "Press Ctrl+C to stop\nhttps://dmxkit.example.org\n\n";
 
-std::string read_file(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 // A row as expected: its delay within [low, high], then the text after the delay.
 struct row {
     int low, high;
@@ -57,21 +51,17 @@ void expect_rows(const std::string& text, const std::string& header, const std::
 
 // A framelog recording into a fresh folder on a free port.
 struct recording {
-    std::filesystem::path dir;
-    std::string path;
+    temp_dir dir;
+    std::string path = dir.file("show.csv");
     int port = free_udp_port();
     std::optional<process> p;
     unsigned long long counted = 0;
 
     explicit recording(const std::vector<std::string>& options = {}, bool start = true)
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "framelog-XXXXXX").string();
-        dir = ::mkdtemp(pattern.data());
-        path = (dir / "show.csv").string();
         if (start)
             launch(options);
     }
-    ~recording() { std::filesystem::remove_all(dir); }
 
     void launch(const std::vector<std::string>& options)
     {

@@ -7,6 +7,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 #include <arpa/inet.h>
@@ -14,6 +17,8 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -227,6 +232,8 @@ udp_capture::udp_capture()
     fcntl(fd_, F_SETFD, FD_CLOEXEC);
     const int buffer = 4 * 1024 * 1024;
     setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+    const int on = 1;
+    setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMP, &on, sizeof on);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -242,32 +249,62 @@ udp_capture::~udp_capture()
     close(fd_);
 }
 
-std::optional<std::vector<std::uint8_t>> udp_capture::receive(int timeout_ms)
+std::optional<arrival> udp_capture::receive_arrival(int timeout_ms)
 {
     pollfd p{fd_, POLLIN, 0};
     if (poll(&p, 1, timeout_ms) <= 0)
         return std::nullopt;
-    std::vector<std::uint8_t> datagram(2048);
-    const ssize_t n = recv(fd_, datagram.data(), datagram.size(), 0);
+    arrival a{std::vector<std::uint8_t>(2048), 0};
+    alignas(cmsghdr) std::array<char, 256> control{};
+    iovec io{a.bytes.data(), a.bytes.size()};
+    msghdr message{};
+    message.msg_iov = &io;
+    message.msg_iovlen = 1;
+    message.msg_control = control.data();
+    message.msg_controllen = control.size();
+    const ssize_t n = recvmsg(fd_, &message, 0);
     if (n < 0)
         return std::nullopt;
-    datagram.resize(static_cast<std::size_t>(n));
-    return datagram;
+    a.bytes.resize(static_cast<std::size_t>(n));
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMP) {
+            timeval stamp{};
+            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+            a.ms = static_cast<double>(stamp.tv_sec) * 1000.0 + static_cast<double>(stamp.tv_usec) / 1000.0;
+        }
+    }
+    return a;
+}
+
+std::optional<std::vector<std::uint8_t>> udp_capture::receive(int timeout_ms)
+{
+    auto a = receive_arrival(timeout_ms);
+    if (!a)
+        return std::nullopt;
+    return std::move(a->bytes);
+}
+
+std::vector<arrival> udp_capture::receive_arrivals(std::size_t count, int timeout_ms)
+{
+    std::vector<arrival> arrivals;
+    const long long deadline = now_ms() + timeout_ms;
+    while (arrivals.size() < count) {
+        const long long left = deadline - now_ms();
+        if (left <= 0)
+            break;
+        auto a = receive_arrival(static_cast<int>(left));
+        if (!a)
+            break;
+        arrivals.push_back(std::move(*a));
+    }
+    return arrivals;
 }
 
 std::vector<std::vector<std::uint8_t>> udp_capture::receive_many(std::size_t count, int timeout_ms)
 {
     std::vector<std::vector<std::uint8_t>> datagrams;
-    const long long deadline = now_ms() + timeout_ms;
-    while (datagrams.size() < count) {
-        const long long left = deadline - now_ms();
-        if (left <= 0)
-            break;
-        auto datagram = receive(static_cast<int>(left));
-        if (!datagram)
-            break;
-        datagrams.push_back(std::move(*datagram));
-    }
+    for (auto& a : receive_arrivals(count, timeout_ms))
+        datagrams.push_back(std::move(a.bytes));
     return datagrams;
 }
 
@@ -291,6 +328,35 @@ std::vector<std::uint8_t> artdmx_packet(std::uint16_t universe, const std::vecto
     std::size_t length = 0;
     build_artdmx(packet, length, sequence, universe, levels);
     return packet;
+}
+
+temp_dir::temp_dir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "dmxkit-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("mkdtemp");
+    path = pattern;
+}
+
+temp_dir::~temp_dir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+}
+
+std::string temp_dir::file(const std::string& name, const std::optional<std::string>& content) const
+{
+    const std::string full = path + "/" + name;
+    if (content)
+        std::ofstream(full, std::ios::binary) << *content;
+    return full;
+}
+
+std::string read_file(const std::string& path)
+{
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
 }
 
 std::string collapse_status_lines(std::string_view text)

@@ -66,6 +66,14 @@ run_result run(const std::vector<std::string>& args, std::string_view input = {}
 // A UDP port on loopback that is free now (bound and released).
 int free_udp_port();
 
+// A datagram and when the kernel took it in (monotonic-independent wall time
+// in ms), so that the test's own scheduling on a loaded machine does not
+// blur the timings.
+struct arrival {
+    std::vector<std::uint8_t> bytes;
+    double ms = 0;
+};
+
 // A socket bound to 127.0.0.1 on a free port that collects datagrams.
 class udp_capture {
 public:
@@ -74,8 +82,10 @@ public:
     udp_capture& operator=(const udp_capture&) = delete;
     ~udp_capture();
     int port() const { return port_; }
+    std::optional<arrival> receive_arrival(int timeout_ms = 2000);
     std::optional<std::vector<std::uint8_t>> receive(int timeout_ms = 2000);
-    // Collects until `count` datagrams arrived or the deadline passed.
+    // Collect until `count` datagrams arrived or the deadline passed.
+    std::vector<arrival> receive_arrivals(std::size_t count, int timeout_ms = 5000);
     std::vector<std::vector<std::uint8_t>> receive_many(std::size_t count, int timeout_ms = 5000);
 
 private:
@@ -87,6 +97,19 @@ void send_udp(int port, std::span<const std::uint8_t> datagram, const char* addr
 // An ArtDmx datagram made by the codec.
 std::vector<std::uint8_t> artdmx_packet(std::uint16_t universe, const std::vector<std::uint8_t>& levels,
                                         std::uint8_t sequence = 1);
+
+// A fresh folder, removed with everything in it when the object goes.
+struct temp_dir {
+    temp_dir();
+    temp_dir(const temp_dir&) = delete;
+    temp_dir& operator=(const temp_dir&) = delete;
+    ~temp_dir();
+    // The path of `name` in the folder; with `content`, the file is written.
+    std::string file(const std::string& name, const std::optional<std::string>& content = std::nullopt) const;
+    std::string path;
+};
+
+std::string read_file(const std::string& path);
 
 // Status lines rewritten in place with "\r" reduced to what a terminal
 // would finally show on each line.

@@ -117,13 +117,19 @@ TEST(RampgenE2E, ZeroFramesOpensTheEndpointAndSendsNothing)
 
 TEST(RampgenE2E, PacesFramesByDeadlinesAndSleepsAfterTheLast)
 {
+    // 41 frames of 256 universes at 10 ms: frame 40 starts 400 ms after frame
+    // 0 however long the sends take; sleeping the interval after the sends
+    // would stretch that by every frame's sending time.
     udp_capture capture;
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_EQ(run(to(capture, {"-a", "-c", "20", "-i", "25"})).status, 0);
+    process p(to(capture, {"-a", "-c", "41", "-i", "10"}));
+    const auto arrivals = capture.receive_arrivals(41 * 256, 10000);
+    ASSERT_EQ(p.wait(), 0);
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    // 20 frames of 25 ms: 500 ms whatever the 5120 sends cost.
-    EXPECT_GE(elapsed.count(), 495);
-    EXPECT_LT(elapsed.count(), 650);
+    ASSERT_EQ(arrivals.size(), 41u * 256);
+    EXPECT_GE(arrivals[40 * 256].ms - arrivals[0].ms, 398);
+    EXPECT_LT(arrivals[40 * 256].ms - arrivals[0].ms, 420);
+    EXPECT_GE(elapsed.count(), 410) << "one interval after the last frame";
 }
 
 TEST(RampgenE2E, OptionErrors)

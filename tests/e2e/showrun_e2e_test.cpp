@@ -24,30 +24,6 @@ namespace {
 const std::string banner = "showrun 1.0.0 - plays Art-Net DMX recordings\n\n";
 const std::string demo_messages = "This file contains 20 frames with 8 channels each.\n";
 
-// A fresh folder, removed with everything in it at the end of the test.
-struct temp_dir {
-    std::string path;
-    temp_dir()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "showrun-XXXXXX").string();
-        path = mkdtemp(pattern.data());
-    }
-    ~temp_dir() { std::filesystem::remove_all(path); }
-    std::string file(const std::string& name, const std::string& content = {}) const
-    {
-        const std::string full = path + "/" + name;
-        std::ofstream(full, std::ios::binary) << content;
-        return full;
-    }
-};
-
-std::string read_file(const std::string& path)
-{
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
-
 std::string demo_text()
 {
     std::string text = "# Demo CSV file for showrun\n# Format: delay_ms,channel1,channel2,channel3,...\n"
@@ -60,68 +36,6 @@ std::string demo_text()
     }
     return text;
 }
-
-// A datagram and when the kernel took it in, so that the test's own
-// scheduling on a loaded machine does not blur the timings.
-struct arrival {
-    std::vector<std::uint8_t> bytes;
-    double ms;
-};
-
-class timed_capture {
-public:
-    timed_capture()
-    {
-        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-        const int on = 1;
-        setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMP, &on, sizeof on);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
-        port_ = ntohs(address.sin_port);
-        const timeval wait{0, 200'000}; // each receive gives up after 200 ms
-        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    }
-    timed_capture(const timed_capture&) = delete;
-    timed_capture& operator=(const timed_capture&) = delete;
-    ~timed_capture() { close(fd_); }
-    int port() const { return port_; }
-
-    std::vector<arrival> receive_many(std::size_t count, int timeout_ms)
-    {
-        std::vector<arrival> arrivals;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-        while (arrivals.size() < count && std::chrono::steady_clock::now() < deadline) {
-            std::array<std::uint8_t, 2048> buffer{};
-            alignas(cmsghdr) std::array<char, 256> control{};
-            iovec io{buffer.data(), buffer.size()};
-            msghdr message{};
-            message.msg_iov = &io;
-            message.msg_iovlen = 1;
-            message.msg_control = control.data();
-            message.msg_controllen = control.size();
-            const ssize_t n = recvmsg(fd_, &message, 0);
-            if (n < 0)
-                continue;
-            arrival a{{buffer.begin(), buffer.begin() + n}, 0};
-            for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c))
-                if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMP) {
-                    timeval stamp{};
-                    std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-                    a.ms = stamp.tv_sec * 1000.0 + stamp.tv_usec / 1000.0;
-                }
-            arrivals.push_back(std::move(a));
-        }
-        return arrivals;
-    }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-};
 
 std::vector<std::string> play(int port, const std::string& file, std::vector<std::string> more = {})
 {
@@ -149,7 +63,7 @@ TEST(ShowrunE2E, DemoFileIsExactAndPlaysTwentyFramesHeld100MsEach)
     ASSERT_EQ(demo, demo_text());
     EXPECT_EQ(demo.size(), 558u);
 
-    timed_capture capture;
+    udp_capture capture;
     const std::string path = dir.path + "/demo.csv";
     const run_result played = run(play(capture.port(), path), {}, 15000);
     EXPECT_EQ(played.status, 0);
@@ -157,7 +71,7 @@ TEST(ShowrunE2E, DemoFileIsExactAndPlaysTwentyFramesHeld100MsEach)
     for (int k = 1; k <= 20; ++k)
         frames += "Frame " + std::to_string(k) + ": 8 channels, delay 100 ms\r";
     EXPECT_EQ(played.err, report(path, capture.port()) + frames + "\nPlayback complete: 20 frames\n");
-    const auto arrivals = capture.receive_many(21, 1000);
+    const auto arrivals = capture.receive_arrivals(21, 1000);
     ASSERT_EQ(arrivals.size(), 20u);
     for (std::size_t k = 0; k < 20; ++k) {
         std::vector<std::uint8_t> levels(8);
@@ -271,10 +185,10 @@ TEST(ShowrunE2E, SequenceRuns255Then0Then1AndOnlySentRowsCount)
 TEST(ShowrunE2E, DelayZeroSendsTheNextRowAtOnceAndAFrameIsHeldForItsOwnDelay)
 {
     const temp_dir dir;
-    timed_capture capture;
+    udp_capture capture;
     const std::string path = dir.file("hold.csv", "0,1\n500,2\n0,3\n");
     ASSERT_EQ(run(play(capture.port(), path)).status, 0);
-    const auto arrivals = capture.receive_many(3, 2000);
+    const auto arrivals = capture.receive_arrivals(3, 2000);
     ASSERT_EQ(arrivals.size(), 3u);
     EXPECT_LT(arrivals[1].ms - arrivals[0].ms, 50);
     EXPECT_NEAR(arrivals[2].ms - arrivals[1].ms, 500, 40);
@@ -286,11 +200,11 @@ TEST(ShowrunE2E, TwoHundredRowsOf5MsTakeOneSecondWithinTwoPercent)
     std::string rows;
     for (int k = 0; k < 200; ++k)
         rows += "5," + std::to_string(k % 256) + "\n";
-    timed_capture capture;
+    udp_capture capture;
     const run_result result = run(play(capture.port(), dir.file("fast.csv", rows)));
     EXPECT_EQ(result.status, 0);
     EXPECT_NE(result.err.find("\nPlayback complete: 200 frames\n"), std::string::npos);
-    const auto arrivals = capture.receive_many(200, 2000);
+    const auto arrivals = capture.receive_arrivals(200, 2000);
     ASSERT_EQ(arrivals.size(), 200u);
     // From the first frame to the end of the last one's 5 ms: the sum of the
     // delays, whatever reading, sending and oversleeping cost per row.
@@ -303,15 +217,15 @@ TEST(ShowrunE2E, AfterASuspensionPlaybackStartsAfreshInsteadOfBursting)
     std::string rows;
     for (int k = 0; k < 60; ++k)
         rows += "50," + std::to_string(k) + "\n";
-    timed_capture capture;
+    udp_capture capture;
     process p(play(capture.port(), dir.file("suspend.csv", rows)));
-    auto arrivals = capture.receive_many(3, 5000);
+    auto arrivals = capture.receive_arrivals(3, 5000);
     ASSERT_EQ(arrivals.size(), 3u);
     kill(p.pid(), SIGSTOP);
     usleep(1'500'000);
     kill(p.pid(), SIGCONT);
     EXPECT_EQ(p.wait(10000), 0);
-    for (auto& a : capture.receive_many(57, 2000))
+    for (auto& a : capture.receive_arrivals(57, 2000))
         arrivals.push_back(std::move(a));
     ASSERT_EQ(arrivals.size(), 60u);
     // From the row sent on waking, the rest keep their 50 ms apart: the
@@ -359,7 +273,7 @@ TEST(ShowrunE2E, EmptyFileCompletesWithNoFramesAndAReadErrorIsReported)
         std::string path;
         std::string end;
     } cases[] = {
-        {dir.file("empty.csv"), "\nPlayback complete: 0 frames\n"},
+        {dir.file("empty.csv", ""), "\nPlayback complete: 0 frames\n"},
         {dir.file("notes.csv", "# only notes\n\n"), "\nPlayback complete: 0 frames\n"},
         {dir.path, "\nfgets: Is a directory\n"},
     };
