@@ -18,10 +18,20 @@ build: deps
 	cmake -S . -B build -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDMXKIT_BENCH=ON
 	cmake --build build -j $(JOBS)
 
-# rampgen sends five frames of the ramp to two universes on loopback; the
-# verbose status line shows each frame's first channels.
+# The whole chain on loopback: showrun writes its demo file and plays it to
+# 127.0.0.1 while framelog records it; then both reports (status lines as a
+# terminal would finally show them) and the recording.
 demo: build
-	build/bin/rampgen -t 127.0.0.1 -p $(DEMO_PORT) -u 1 -u 2 -c 5 -i 200 -v
+	@set -e; out=demo-out; rm -rf $$out; mkdir -p $$out; \
+	build/bin/showrun -d $$out/demo.csv 2> $$out/showrun-demo.log; \
+	build/bin/framelog -f $$out/recording.csv -p $(DEMO_PORT) -u 0 2> $$out/framelog.log & recorder=$$!; \
+	for i in $$(seq 50); do grep -q 'Press Ctrl+C' $$out/framelog.log && break; sleep 0.1; done; \
+	build/bin/showrun -f $$out/demo.csv -t 127.0.0.1 -p $(DEMO_PORT) -u 0 2> $$out/showrun.log; \
+	sleep 0.2; kill -INT $$recorder; wait $$recorder; \
+	echo "== showrun -d $$out/demo.csv"; cat $$out/showrun-demo.log; \
+	echo "== showrun -f $$out/demo.csv -t 127.0.0.1 -p $(DEMO_PORT)"; sed -E 's/\r$$//; s/.*\r//' $$out/showrun.log; \
+	echo "== framelog -f $$out/recording.csv -p $(DEMO_PORT) -u 0"; sed -E 's/.*\r//' $$out/framelog.log; \
+	echo "== $$out/recording.csv"; cat $$out/recording.csv
 
 test: test-plain test-sanitize lint fuzz
 
