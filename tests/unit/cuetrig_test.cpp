@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -86,9 +87,9 @@ TEST(Cuetrig, CommandLinesAreCutIntoCommands)
         EXPECT_EQ(words_of(line.config.low_command), c.low) << c.args;
         EXPECT_EQ(words_of(line.config.single_command), c.single) << c.args;
         const watch_config& w = line.config;
-        EXPECT_EQ(std::string(w.trigger_high ? "h" : "") + (w.trigger_low ? "l" : "") + (w.trigger_nz ? "n" : "") +
-                      (w.value_mode ? "v" : ""),
-                  c.flags)
+        EXPECT_EQ(std::string(w.trigger_high ? "h" : "") + (w.trigger_low ? "l" : "") + (w.trigger_nz ? "n" : "")
+                + (w.value_mode ? "v" : ""),
+            c.flags)
             << c.args;
         for (std::size_t i = 0; i < line.words.size(); ++i) // the list is left as typed
             EXPECT_EQ(line.argv[i], line.words[i].data());
@@ -149,8 +150,13 @@ TEST(Cuetrig, TransitionsCrossBetween127And128)
         int old_value, new_value;
         bool rise, fall;
     } cases[] = {
-        {127, 128, true, false}, {0, 255, true, false},   {128, 127, false, true}, {255, 0, false, true},
-        {128, 255, false, false}, {0, 127, false, false}, {200, 200, false, false},
+        {127, 128, true, false},
+        {0, 255, true, false},
+        {128, 127, false, true},
+        {255, 0, false, true},
+        {128, 255, false, false},
+        {0, 127, false, false},
+        {200, 200, false, false},
     };
     for (const auto& c : cases) {
         const auto o = static_cast<std::uint8_t>(c.old_value), n = static_cast<std::uint8_t>(c.new_value);
@@ -181,12 +187,12 @@ TEST(Cuetrig, TriggerPlans)
     for (const auto& c : cases) {
         const command_line line(std::string("-u 1 -c 1 ") + c.commands);
         ASSERT_EQ(line.status, -1) << c.commands;
-        const trigger_plan plan = plan_triggers(line.config, static_cast<std::uint8_t>(c.old_value),
-                                                static_cast<std::uint8_t>(c.new_value));
+        const trigger_plan plan = plan_triggers(
+            line.config, static_cast<std::uint8_t>(c.old_value), static_cast<std::uint8_t>(c.new_value));
         std::string steps;
         for (std::size_t i = 0; i < plan.count; ++i)
-            steps += std::string(plan.steps[i].transition ? plan.steps[i].transition : "-") + ":" +
-                     (*plan.steps[i].command)[0] + " ";
+            steps += std::string(plan.steps[i].transition ? plan.steps[i].transition : "-") + ":"
+                + (*plan.steps[i].command)[0] + " ";
         EXPECT_EQ(steps, c.steps) << c.commands << " " << c.old_value << "->" << c.new_value;
     }
 }
@@ -198,8 +204,14 @@ TEST(Cuetrig, ExpansionRules)
         const char* text;
         const char* expanded;
     } cases[] = {
-        {"%%V", "%7"},     {"$%C", "$5"},           {"%X%", "%X%"}, {"50%", "50%"},
-        {"$", "$"},        {"$u/$U/%u", "12/12/12"}, {"", ""},       {"ch=%c v=$v %V$C", "ch=5 v=7 75"},
+        {"%%V", "%7"},
+        {"$%C", "$5"},
+        {"%X%", "%X%"},
+        {"50%", "50%"},
+        {"$", "$"},
+        {"$u/$U/%u", "12/12/12"},
+        {"", ""},
+        {"ch=%c v=$v %V$C", "ch=5 v=7 75"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(expand_variables(c.text, 12, 4, 7), c.expanded) << c.text;
@@ -248,8 +260,12 @@ TEST(Cuetrig, ExecuteCommandReturnsTheExitStatus)
         for (std::string& word : c.words)
             argv.push_back(word.data());
         argv.push_back(nullptr);
+        testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
+        std::fputs("pending", stdout); // still buffered at the fork: a failed child must not write it again
         EXPECT_EQ(execute_command(argv, c.value_mode, 1, 0, 42), c.status) << c.words.back();
         EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
+        std::fflush(stdout);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "pending");
     }
 }
