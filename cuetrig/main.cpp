@@ -1,0 +1,62 @@
+// cuetrig: watches one channel of one universe and runs commands when its
+// level crosses between low and high, or leaves zero.
+
+#include "artdmx.hpp"
+#include "command_line.hpp"
+#include "runtime.hpp"
+#include "watch.hpp"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace {
+
+// Receives until a stop signal or a failed receive. The first accepted packet
+// only records the level: a transition needs a level seen before it.
+void watch_channel(int sock, const watch_config& config)
+{
+    std::array<std::uint8_t, receive_buffer_size> datagram{};
+    std::array<std::uint8_t, channels_per_universe> dmx_data{};
+    std::uint8_t last_value = 0;
+    bool has_last_value = false;
+    while (running) {
+        std::size_t length = 0;
+        const receive_status status = receive_datagram(sock, datagram, length);
+        if (status == receive_status::failed)
+            break;
+        std::uint16_t universe = 0;
+        std::size_t data_length = 0;
+        if (status != receive_status::datagram
+            || !parse_artdmx(std::span(datagram).first(length), universe, dmx_data, data_length))
+            continue;
+        // The whole 16-bit universe counts: 257 is not universe 1. A packet
+        // too short to reach the channel says nothing about its level.
+        if (universe != config.universe || config.channel_index >= data_length)
+            continue;
+        const std::uint8_t value = dmx_data[config.channel_index];
+        if (has_last_value)
+            run_triggers(config, last_value, value);
+        last_value = value;
+        has_last_value = true;
+    }
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    watch_config config;
+    if (const int status = read_command_line(argc, argv, config); status >= 0)
+        return status;
+    print_banner("cuetrig", "Art-Net channel trigger");
+    install_stop_handlers();
+    const unique_fd sock = open_receiver(config.port, bind_hints::hidden);
+    if (!sock)
+        return 1;
+    set_nonblocking(sock.get());
+    print_report(config);
+    watch_channel(sock.get(), config);
+    return 0;
+}
