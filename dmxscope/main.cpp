@@ -11,7 +11,6 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <unistd.h>
 
 namespace {
