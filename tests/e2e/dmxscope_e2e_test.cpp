@@ -113,6 +113,24 @@ public:
     void type(std::string_view keys) { (void)!write(master_, keys.data(), keys.size()); }
     bool wait_for(std::string_view text, int timeout_ms = 8000) { return wait_in(screen, text, timeout_ms); }
     bool wait_for_err(std::string_view text, int timeout_ms = 8000) { return wait_in(err, text, timeout_ms); }
+    // Waits for a screen whose title holds `title` to arrive whole: up to the
+    // maker line and, in colour, the reset after it.
+    bool wait_for_screen(std::string_view title, int timeout_ms = 8000)
+    {
+        const long long deadline = now_ms() + timeout_ms;
+        for (;;) {
+            const std::size_t start = screen.find(title);
+            const std::size_t end = start == std::string::npos ? start : screen.find("example.org\n", start);
+            if (end != std::string::npos) {
+                const std::size_t maker = screen.rfind("https://", end);
+                if (screen.compare(maker - 5, 5, "\033[36m") != 0 || screen.size() >= end + 12 + 4)
+                    return true;
+            }
+            if (now_ms() > deadline)
+                return false;
+            pump(20);
+        }
+    }
     // The last screen drawn (from the last clear-screen sequence).
     std::string last_screen() const { return screen.substr(std::min(screen.rfind(clear), screen.size())); }
     termios settings() const
@@ -263,7 +281,7 @@ TEST(DmxscopeE2E, FilterDropsOtherUniversesAndKeysSwitchTheMode)
     // Sent during the start-up pause: queued, then taken one per pass.
     send(port, 8, {1, 2, 3});
     send(port, 7, {0, 7, 99, 128, 255});
-    ASSERT_TRUE(m.wait_for("(Packets: 1)"));
+    ASSERT_TRUE(m.wait_for_screen("(Packets: 1)"));
     const std::string dashes = std::string(80, '-') + "\n";
     EXPECT_EQ(m.last_screen(),
         clear + "Art-Net Monitor - Universe 7 (Packets: 1) [Numbers Mode]\n" + dashes
@@ -273,13 +291,14 @@ TEST(DmxscopeE2E, FilterDropsOtherUniversesAndKeysSwitchTheMode)
               "\033[36mhttps://dmxkit.example.org\n\033[0m");
     send(port, 256 + 7, {9}); // Net byte 1: never passes a filter
     send(port, 7, std::vector<std::uint8_t>(24, 50));
-    ASSERT_TRUE(m.wait_for("(Packets: 2)"));
+    ASSERT_TRUE(m.wait_for_screen("(Packets: 2)"));
     EXPECT_EQ(m.last_screen().find("  32:"), std::string::npos) << "24 channels: two rows";
     m.type("qb");
-    ASSERT_TRUE(m.wait_for("(Packets: 2) [Bar Graph Mode]"));
+    ASSERT_TRUE(m.wait_for_screen("(Packets: 2) [Bar Graph Mode]"));
     EXPECT_NE(m.last_screen().find(" 496: "), std::string::npos) << "a key redraws all 512 channels";
     m.type("B");
-    ASSERT_TRUE(m.wait_for("(Packets: 2) [Numbers Mode]\n" + dashes + "Ch:     0    1    2    3    4    5    6"));
+    ASSERT_TRUE(
+        m.wait_for_screen("(Packets: 2) [Numbers Mode]\n" + dashes + "Ch:     0    1    2    3    4    5    6"));
     EXPECT_EQ(m.stop(SIGTERM), 0);
     EXPECT_EQ(m.err, "");
 }
@@ -292,7 +311,7 @@ TEST(DmxscopeE2E, KeysBeforeTheFirstPacketChooseTheModeAndRefuseToCopy)
     m.type("bc");
     ASSERT_TRUE(m.wait_for_err("No data received yet\n"));
     send(port, 0, {255});
-    ASSERT_TRUE(m.wait_for("Universe 0 (Packets: 1) [Bar Graph Mode]"));
+    ASSERT_TRUE(m.wait_for_screen("Universe 0 (Packets: 1) [Bar Graph Mode]"));
     EXPECT_EQ(m.screen.find("Art-Net Monitor"), m.screen.find(clear) + clear.size()) << "nothing drawn before";
     EXPECT_EQ(m.stop(SIGINT), 0);
     EXPECT_EQ(m.err, "No data received yet\n");
@@ -306,7 +325,7 @@ TEST(DmxscopeE2E, ExportsAll512ChannelsUnderTheLastUniverse)
     ASSERT_TRUE(m.wait_for("\n\n"));
     send(port, 1, std::vector<std::uint8_t>(512, 200));
     send(port, 2, std::vector<std::uint8_t>(24, 9));
-    ASSERT_TRUE(m.wait_for("Universe 2 (Packets: 2) [Numbers Mode]"));
+    ASSERT_TRUE(m.wait_for_screen("Universe 2 (Packets: 2) [Numbers Mode]"));
     m.type("c");
     ASSERT_TRUE(m.wait_for_err("Copied 512 channels to clipboard (CSV format)\n"));
     EXPECT_EQ(clip.read("args"), "-selection clipboard\n");
@@ -335,11 +354,11 @@ TEST(DmxscopeE2E, AnExportThatDidNotReachTheClipboardSaysSo)
         monitor m({"-p", std::to_string(port)}, body != nullptr ? clip.env() : std::vector<std::string>{});
         ASSERT_TRUE(m.wait_for("\n\n"));
         send(port, 1, {1, 2, 3});
-        ASSERT_TRUE(m.wait_for("(Packets: 1)"));
+        ASSERT_TRUE(m.wait_for_screen("(Packets: 1)"));
         m.type("c");
         ASSERT_TRUE(m.wait_for_err("Error: Could not open clipboard\n"));
         m.type("b"); // the monitor goes on
-        ASSERT_TRUE(m.wait_for("[Bar Graph Mode]"));
+        ASSERT_TRUE(m.wait_for_screen("[Bar Graph Mode]"));
         EXPECT_EQ(m.stop(SIGTERM), 0);
         EXPECT_EQ(m.err, "Error: Could not open clipboard\n");
         EXPECT_TRUE(same_settings(m.settings(), m.before));
@@ -363,8 +382,7 @@ TEST(DmxscopeE2E, ColourFollowsTheTerminalTypeAndMinusN)
         monitor m(args, c.env);
         ASSERT_TRUE(m.wait_for("\n\n"));
         send(port, 1, std::vector<std::uint8_t>(40, 1));
-        ASSERT_TRUE(m.wait_for("(Packets: 1)"));
-        ASSERT_TRUE(m.wait_for("example.org\n"));
+        ASSERT_TRUE(m.wait_for_screen("(Packets: 1)"));
         EXPECT_EQ(m.last_screen().find("\033[3") != std::string::npos, c.color) << c.env.at(0);
         EXPECT_EQ(m.stop(SIGINT), 0);
     }
