@@ -15,7 +15,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+// glibc declares it in unistd.h; other systems leave it to the program.
+#if !defined(__GLIBC__)
 extern char** environ;
+#endif
 
 namespace {
 
