@@ -1,0 +1,48 @@
+#pragma once
+// dmxscope's screens and the CSV text of its clipboard export. Everything
+// here writes to the stream it is given and reads only what it is handed, so
+// the screens can be checked byte for byte on a memory stream.
+
+#include "artdmx.hpp"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+
+// What the monitor shows. The loop owns it; the renderers and the export
+// only read it.
+struct monitor_state {
+    // The levels on screen, index 0 holding channel 1. One array for every
+    // universe: a shorter packet leaves the channels beyond it as they were.
+    std::array<std::uint8_t, channels_per_universe> dmx_data{};
+    bool use_color = true;
+    int display_mode = 0; // 0 numbers, anything else bar graph
+    bool data_received = false;
+    std::uint16_t current_universe = 0; // of the last accepted packet
+    std::uint32_t packet_count = 0;     // accepted packets; wraps
+};
+
+using dmx_levels = std::span<const std::uint8_t, channels_per_universe>;
+
+// Foreground colours of the rows, row r taking entry r mod 6.
+extern const std::array<const char*, 6> row_colors;
+extern const char* const color_reset;
+
+// Erases the display and puts the cursor in the top left corner; no flush.
+void clear_screen(std::FILE* out);
+void print_separator(std::FILE* out, int width);
+
+// One whole screen of the first `count` levels (at most 512) in the mode the
+// state chooses, flushed at its end.
+void display_dmx(
+    std::FILE* out, const monitor_state& state, std::uint16_t universe, dmx_levels levels, std::size_t count);
+void display_dmx_numbers(
+    std::FILE* out, const monitor_state& state, std::uint16_t universe, dmx_levels levels, std::size_t count);
+void display_dmx_bargraph(
+    std::FILE* out, const monitor_state& state, std::uint16_t universe, dmx_levels levels, std::size_t count);
+
+// The clipboard text: "Universe,Channel,Value" and one line per channel from
+// 1 to `count`. False when a write failed.
+bool write_clipboard_csv(std::FILE* out, std::uint16_t universe, dmx_levels levels, std::size_t count);

@@ -1,0 +1,37 @@
+#pragma once
+// The monitor's terminal: colour detection, raw mode and the key poll.
+
+#include <termios.h>
+
+// Colour unless standard output is not a terminal, or the terminal says it
+// is "dumb" and COLORTERM does not overrule it (even set empty, it does).
+bool color_wanted(bool output_is_terminal, const char* colorterm, const char* term);
+// color_wanted for this process's standard output and environment.
+bool check_color_support();
+
+// Keys one at a time without echo while the monitor runs (setup_terminal),
+// the saved settings put back by restore_terminal or, on any other way out,
+// by the destructor. Ctrl+C still raises SIGINT. Standard input that is not
+// a terminal is left alone.
+class raw_terminal {
+public:
+    raw_terminal() { setup_terminal(); }
+    raw_terminal(const raw_terminal&) = delete;
+    raw_terminal& operator=(const raw_terminal&) = delete;
+    ~raw_terminal() { restore_terminal(); }
+
+    void setup_terminal();
+    void restore_terminal();
+
+private:
+    termios original_termios{};
+    bool saved = false;
+};
+
+// Returned by check_keyboard once standard input has ended (or failed): no
+// key will come, and descriptor 0 is not worth watching any more.
+constexpr int end_of_input = -2;
+
+// A key (0..255) waiting on standard input, -1 when none is, or end_of_input.
+// Never waits.
+int check_keyboard();

@@ -1,0 +1,226 @@
+#include "clipboard.hpp"
+#include "render.hpp"
+#include "runtime.hpp"
+#include "terminal.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const std::string clear = "\033[2J\033[H";
+const std::string reset = "\033[0m";
+const std::string maker = "https://dmxkit.example.org\n";
+const std::string dashes = std::string(80, '-') + "\n";
+
+// Runs `draw` on a memory stream and returns what it wrote.
+template <typename Draw> std::string captured(Draw draw)
+{
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* stream = open_memstream(&text, &size);
+    draw(stream);
+    std::fclose(stream);
+    std::string result(text, size);
+    std::free(text);
+    return result;
+}
+
+std::string screen(int mode, bool color, std::size_t count, const std::vector<std::uint8_t>& levels = {},
+    std::uint16_t universe = 1, std::uint32_t packets = 1)
+{
+    monitor_state state;
+    state.display_mode = mode;
+    state.use_color = color;
+    state.packet_count = packets;
+    std::copy(levels.begin(), levels.end(), state.dmx_data.begin());
+    return captured([&](std::FILE* out) { display_dmx(out, state, universe, state.dmx_data, count); });
+}
+
+std::vector<std::string> lines_of(std::string text)
+{
+    std::vector<std::string> lines;
+    for (std::size_t end; (end = text.find('\n')) != std::string::npos; text.erase(0, end + 1))
+        lines.push_back(text.substr(0, end));
+    return lines;
+}
+
+} // namespace
+
+TEST(DmxscopeRender, FiveChannelsByteForByte)
+{
+    const std::vector<std::uint8_t> levels = {0, 7, 99, 128, 255};
+    const std::string top = clear + "Art-Net Monitor - Universe 256 (Packets: 4294967295) [%s]\n" + dashes
+        + "Ch:     0    1    2    3    4 \n" + dashes;
+    auto with_mode
+        = [&](const char* mode) { return top.substr(0, top.find("%s")) + mode + top.substr(top.find("%s") + 2); };
+    EXPECT_EQ(screen(0, true, 5, levels, 256, 4294967295u),
+        with_mode("Numbers Mode") + "\033[36m   0:    0    7   99  128  255 " + std::string(55, ' ') + reset + "\n"
+            + dashes + "Press 'b' to toggle bar graph | 'c' to copy CSV | Ctrl+C to exit\n\033[36m" + maker + reset);
+    const std::string bars = "[            ] [            ] [====        ] [======      ] [============] ";
+    const std::string values = "        0      "
+                               "        7      "
+                               "       99      "
+                               "      128      "
+                               "      255      ";
+    EXPECT_EQ(screen(1, false, 5, levels, 256, 4294967295u),
+        with_mode("Bar Graph Mode") + "   0: " + bars + std::string(165, ' ') + "\n     " + values
+            + std::string(165, ' ') + "\n" + dashes + "Press 'b' to toggle numbers | 'c' to copy CSV | Ctrl+C to exit\n"
+            + maker);
+}
+
+TEST(DmxscopeRender, GeometryForEveryCountAndMode)
+{
+    const struct {
+        int mode;
+        std::size_t count, header_width, lines;
+        std::vector<std::size_t> row_widths; // of each line of a row
+        std::string last_row_label;
+    } cases[] = {
+        {0, 0, 5, 7, {}, ""},
+        {1, 0, 5, 7, {}, ""},
+        {0, 5, 30, 8, {86}, "   0:"},
+        {1, 5, 30, 9, {246, 245}, "   0:"},
+        {0, 17, 85, 9, {86}, "  16:"},
+        {1, 17, 85, 11, {246, 245}, "  16:"},
+        {0, 512, 85, 39, {86}, " 496:"},
+        {1, 512, 85, 71, {246, 245}, " 496:"},
+    };
+    for (const auto& c : cases) {
+        const std::string text = screen(c.mode, false, c.count);
+        const auto lines = lines_of(text.substr(clear.size()));
+        SCOPED_TRACE(testing::Message() << "mode " << c.mode << " count " << c.count);
+        ASSERT_EQ(lines.size(), c.lines);
+        EXPECT_EQ(lines[2].size(), c.header_width);
+        for (std::size_t i = 4; i + 3 < lines.size(); ++i)
+            EXPECT_EQ(lines[i].size(), c.row_widths[(i - 4) % c.row_widths.size()]) << i;
+        if (c.count > 0) {
+            EXPECT_EQ(lines[lines.size() - 3 - c.row_widths.size()].substr(0, 5), c.last_row_label);
+        }
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\033'), 2) << "only the clear-screen sequence";
+    }
+    // Channel 17 alone in the second row, the rest of it blank.
+    EXPECT_EQ(
+        lines_of(screen(0, false, 17, std::vector<std::uint8_t>(17, 9)))[5], "  16:    9 " + std::string(75, ' '));
+}
+
+TEST(DmxscopeRender, BarLengthsFollowTheLevel)
+{
+    const struct {
+        std::uint8_t level;
+        int filled;
+    } cases[] = {{255, 12}, {254, 11}, {22, 1}, {21, 0}, {0, 0}, {128, 6}, {127, 5}};
+    for (const auto& c : cases) {
+        const std::string bar = "[" + std::string(c.filled, '=') + std::string(12 - c.filled, ' ') + "] ";
+        EXPECT_NE(screen(1, false, 1, {c.level}).find("   0: " + bar + "  "), std::string::npos) << int(c.level);
+    }
+}
+
+TEST(DmxscopeRender, RowsCycleSixColoursAndEveryDataLineResets)
+{
+    for (const int mode : {0, 1}) {
+        const auto lines = lines_of(screen(mode, true, 512));
+        const std::size_t per_row = mode == 0 ? 1 : 2;
+        for (std::size_t row = 0; row < 32; ++row) {
+            for (std::size_t k = 0; k < per_row; ++k) {
+                const std::string& line = lines[4 + row * per_row + k];
+                EXPECT_EQ(line.substr(0, 5), row_colors[row % 6]) << row;
+                EXPECT_EQ(line.substr(line.size() - 4), reset) << row;
+            }
+        }
+        EXPECT_EQ(lines[4 + 31 * per_row].substr(0, 5), "\033[33m") << "row 31 is yellow";
+        for (const std::size_t uncoloured : {1u, 2u, 3u})
+            EXPECT_EQ(lines[uncoloured].find('\033'), std::string::npos);
+    }
+}
+
+TEST(DmxscopeRender, SeparatorIsDashesAndANewline)
+{
+    EXPECT_EQ(captured([](std::FILE* out) { print_separator(out, 80); }), dashes);
+    EXPECT_EQ(captured([](std::FILE* out) { print_separator(out, 0); }), "\n");
+}
+
+TEST(DmxscopeClipboard, CsvTextHasAHeaderAndOneLinePerChannel)
+{
+    std::array<std::uint8_t, 512> levels{};
+    levels[0] = 255;
+    levels[511] = 7;
+    const auto lines
+        = lines_of(captured([&](std::FILE* out) { EXPECT_TRUE(write_clipboard_csv(out, 0, levels, 512)); }));
+    ASSERT_EQ(lines.size(), 513u);
+    EXPECT_EQ(lines[0], "Universe,Channel,Value");
+    EXPECT_EQ(lines[1], "0,1,255");
+    EXPECT_EQ(lines[2], "0,2,0");
+    EXPECT_EQ(lines[512], "0,512,7");
+    EXPECT_EQ(
+        lines_of(captured([&](std::FILE* out) { write_clipboard_csv(out, 65535, levels, 512); }))[512], "65535,512,7");
+
+    const unique_file read_only(std::fopen("/dev/null", "r"));
+    EXPECT_FALSE(write_clipboard_csv(read_only.get(), 0, levels, 512)) << "a failed write is reported";
+}
+
+TEST(DmxscopeTerminal, ColourIsOffOnlyWithoutATerminalOrOnADumbOne)
+{
+    const struct {
+        bool terminal;
+        const char* colorterm;
+        const char* term;
+        bool color;
+    } cases[] = {
+        {true, nullptr, "xterm", true},
+        {true, nullptr, nullptr, true},
+        {true, nullptr, "dumb", false},
+        {true, "", "dumb", true},
+        {true, nullptr, "dumber", true},
+        {false, "truecolor", "xterm", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(color_wanted(c.terminal, c.colorterm, c.term), c.color) << (c.term ? c.term : "(unset)");
+}
+
+TEST(DmxscopeClipboard, CommandFitsTheSessionAndIsFoundOnPath)
+{
+    char folder_template[] = "/tmp/dmxscope-path-XXXXXX";
+    const std::string folder = mkdtemp(folder_template);
+    for (const char* name : {"wl-copy", "xsel"}) {
+        const std::string path = folder + "/" + name;
+        std::ofstream(path) << "#!/bin/sh\n";
+        chmod(path.c_str(), 0755);
+    }
+    const std::string xclip_folder = folder + "/x";
+    mkdir(xclip_folder.c_str(), 0755);
+    std::ofstream(xclip_folder + "/xclip") << "#!/bin/sh\n";
+    chmod((xclip_folder + "/xclip").c_str(), 0755);
+
+    const std::string both = folder + ":" + xclip_folder;
+    const struct {
+        const char* wayland;
+        const char* display;
+        std::string path;
+        const char* chosen;
+    } cases[] = {
+        {"wayland-0", ":0", both, "wl-copy"},
+        {nullptr, ":0", both, "xclip"},
+        {nullptr, ":0", folder, "xsel"},
+        {"wayland-0", nullptr, xclip_folder, nullptr},
+        {"", "", both, nullptr},
+        {nullptr, ":0", "/nonexistent", nullptr},
+    };
+    for (const auto& c : cases) {
+        const char* const* command = choose_clipboard_command(c.wayland, c.display, c.path.c_str());
+#ifdef __APPLE__
+        EXPECT_STREQ(command[0], "pbcopy");
+#else
+        EXPECT_STREQ(command != nullptr ? command[0] : nullptr, c.chosen) << c.path;
+#endif
+    }
+    std::system(("rm -rf " + folder).c_str());
+}
