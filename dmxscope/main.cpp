@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <unistd.h>
@@ -138,6 +139,9 @@ int main(int argc, char* argv[])
     if (state.use_color)
         state.use_color = check_color_support();
     install_stop_handlers();
+    // A screen written to a pipe whose reader has gone (dmxscope | head)
+    // must stop the monitor like Ctrl+C, not kill it with the terminal raw.
+    std::signal(SIGPIPE, signal_handler);
     raw_terminal terminal;
     const unique_fd sock = open_receiver(settings.port, bind_hints::shown);
     if (!sock)

@@ -470,3 +470,13 @@ TEST(DmxscopeE2E, EndedInputIsNotPolledInABusyLoop)
     EXPECT_EQ(p.out().substr(p.out().size() - stopped.size()), stopped);
 }
 #endif
+
+TEST(DmxscopeE2E, AScreenReaderThatWentAwayStopsTheMonitorCleanly)
+{
+    const int port = free_udp_port();
+    process p({"dmxscope", "-p", std::to_string(port)});
+    ASSERT_TRUE(p.wait_for_out("Ctrl+C to exit\n\n"));
+    p.close_output();
+    send(port, 1, {1, 2, 3});
+    EXPECT_EQ(p.wait(5000), 0) << "ended by SIGPIPE, terminal left raw";
+}

@@ -122,6 +122,13 @@ void process::close_input()
     in_ = -1;
 }
 
+void process::close_output()
+{
+    if (out_fd_ >= 0)
+        close(out_fd_);
+    out_fd_ = -1;
+}
+
 // Reads whatever output is ready, waiting at most `timeout_ms` for some.
 // False once both streams have ended.
 bool process::pump(int timeout_ms)

@@ -38,6 +38,8 @@ public:
     pid_t pid() const { return pid_; }
     void write_input(std::string_view text);
     void close_input();
+    // Stops reading standard output: the program's next write finds no reader.
+    void close_output();
     // Reads output until `text` appears on standard error (or standard output).
     bool wait_for_err(std::string_view text, int timeout_ms = 5000);
     bool wait_for_out(std::string_view text, int timeout_ms = 5000);
