@@ -57,6 +57,7 @@ fuzz: deps
 	done
 
 lint: build
+	git ls-files '*.cpp' '*.hpp' | xargs clang-format --dry-run --Werror
 	git ls-files '*.cpp' | grep -v -E '^(tests|fuzz|bench)/' | xargs -P $(JOBS) -n 4 clang-tidy -p build --quiet 2>&1 \
 		| grep -v -E 'warnings? generated|^Suppressed|^Use -header-filter' ; \
 	test $${PIPESTATUS[1]} -eq 0

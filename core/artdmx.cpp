@@ -13,7 +13,7 @@ constexpr std::uint8_t protocol_version = 14;
 } // namespace
 
 void build_artdmx(std::span<std::uint8_t> packet, std::size_t& out_length, std::uint8_t sequence,
-                  std::uint16_t universe, std::span<const std::uint8_t> data)
+    std::uint16_t universe, std::span<const std::uint8_t> data)
 {
     assert(data.size() <= channels_per_universe);
     assert(packet.size() >= artdmx_header_size + data.size());
@@ -36,7 +36,7 @@ void build_artdmx(std::span<std::uint8_t> packet, std::size_t& out_length, std::
 }
 
 bool parse_artdmx(std::span<const std::uint8_t> packet, std::uint16_t& out_universe,
-                  std::span<std::uint8_t, channels_per_universe> out_data, std::size_t& out_data_length)
+    std::span<std::uint8_t, channels_per_universe> out_data, std::size_t& out_data_length)
 {
     if (packet.size() < artdmx_header_size)
         return false;

@@ -13,11 +13,11 @@ constexpr std::size_t artdmx_max_size = artdmx_header_size + channels_per_univer
 // Writes the header and `data` (at most 512 bytes) into `packet`, which must
 // hold 18 + data.size() bytes, and stores the datagram length in `out_length`.
 void build_artdmx(std::span<std::uint8_t> packet, std::size_t& out_length, std::uint8_t sequence,
-                  std::uint16_t universe, std::span<const std::uint8_t> data);
+    std::uint16_t universe, std::span<const std::uint8_t> data);
 
 // True for a well-formed ArtDmx. The universe is stored before the length is
 // checked, so a rejected datagram may still have written it. On success the
 // first `out_data_length` bytes of `out_data` hold the levels; the rest keep
 // what they held.
 bool parse_artdmx(std::span<const std::uint8_t> packet, std::uint16_t& out_universe,
-                  std::span<std::uint8_t, channels_per_universe> out_data, std::size_t& out_data_length);
+    std::span<std::uint8_t, channels_per_universe> out_data, std::size_t& out_data_length);

@@ -14,7 +14,7 @@ bool write_csv_frame(std::FILE* file, std::uint16_t delay, std::span<const std::
 }
 
 int parse_csv_line(const char* line, std::uint16_t& out_delay, std::span<std::uint8_t, channels_per_universe> out_data,
-                   std::size_t& out_count)
+    std::size_t& out_count)
 {
     std::string_view rest(line);
     // Only the first character decides: "  # note" is a row.

@@ -18,4 +18,4 @@ bool write_csv_frame(std::FILE* file, std::uint16_t delay, std::span<const std::
 // -1 for a line without any field. The line is not modified; bytes of
 // `out_data` beyond `out_count` keep what they held.
 int parse_csv_line(const char* line, std::uint16_t& out_delay, std::span<std::uint8_t, channels_per_universe> out_data,
-                   std::size_t& out_count);
+    std::size_t& out_count);

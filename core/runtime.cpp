@@ -147,8 +147,8 @@ unique_fd open_receiver(int port, bind_hints hints)
     unique_fd sock = open_udp_socket();
     if (!sock)
         return sock;
-    if (!enable_option(sock.get(), SO_REUSEADDR, "setsockopt(SO_REUSEADDR)") ||
-        !enable_option(sock.get(), SO_REUSEPORT, "setsockopt(SO_REUSEPORT)"))
+    if (!enable_option(sock.get(), SO_REUSEADDR, "setsockopt(SO_REUSEADDR)")
+        || !enable_option(sock.get(), SO_REUSEPORT, "setsockopt(SO_REUSEPORT)"))
         return unique_fd();
     ::setsockopt(sock.get(), SOL_SOCKET, SO_RCVBUF, &wanted_receive_buffer, sizeof wanted_receive_buffer);
 
@@ -174,13 +174,13 @@ void set_nonblocking(int fd)
     ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 
-receive_status receive_datagram(int sock, std::span<std::uint8_t, receive_buffer_size> buffer,
-                                std::size_t& out_length, int also_watch)
+receive_status receive_datagram(
+    int sock, std::span<std::uint8_t, receive_buffer_size> buffer, std::size_t& out_length, int also_watch)
 {
     sockaddr_in source{};
     socklen_t source_size = sizeof source;
-    const ssize_t received =
-        ::recvfrom(sock, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&source), &source_size);
+    const ssize_t received
+        = ::recvfrom(sock, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&source), &source_size);
     if (received >= 0) {
         out_length = static_cast<std::size_t>(received);
         return receive_status::datagram;
@@ -217,7 +217,7 @@ std::optional<sender_endpoint> open_sender(const char* target, int port)
 bool send_datagram(const sender_endpoint& endpoint, std::span<const std::uint8_t> datagram)
 {
     const ssize_t sent = ::sendto(endpoint.sock.get(), datagram.data(), datagram.size(), 0,
-                                  reinterpret_cast<const sockaddr*>(&endpoint.destination), sizeof endpoint.destination);
+        reinterpret_cast<const sockaddr*>(&endpoint.destination), sizeof endpoint.destination);
     if (sent < 0) {
         std::perror("sendto");
         return false;

@@ -70,8 +70,8 @@ bool check_channel(const char* text, std::uint16_t& channel);
 // Move-only owner of a descriptor.
 class unique_fd {
 public:
-    explicit unique_fd(int fd = -1) : fd_(fd) {}
-    unique_fd(unique_fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    explicit unique_fd(int fd = -1) : fd_(fd) { }
+    unique_fd(unique_fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) { }
     unique_fd& operator=(unique_fd&& other) noexcept
     {
         if (this != &other)
@@ -113,8 +113,8 @@ enum class receive_status { datagram, idle, interrupted, failed };
 // One receive: a datagram, or after an empty queue a wait of at most 10 ms for
 // the socket (or `also_watch`, when not -1) to become readable. A failure other
 // than an empty queue or a signal is reported with perror("recvfrom").
-receive_status receive_datagram(int sock, std::span<std::uint8_t, receive_buffer_size> buffer,
-                                std::size_t& out_length, int also_watch = -1);
+receive_status receive_datagram(
+    int sock, std::span<std::uint8_t, receive_buffer_size> buffer, std::size_t& out_length, int also_watch = -1);
 
 struct sender_endpoint {
     unique_fd sock;

@@ -16,9 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::array<std::uint8_t, artdmx_max_size> rebuilt{};
     std::size_t rebuilt_length = 0;
     build_artdmx(rebuilt, rebuilt_length, data[12], universe, std::span(levels).first(length));
-    if (rebuilt_length > size || std::memcmp(rebuilt.data(), data, 10) != 0 ||
-        std::memcmp(rebuilt.data() + 12, data + 12, 1) != 0 ||
-        std::memcmp(rebuilt.data() + 14, data + 14, rebuilt_length - 14) != 0)
+    if (rebuilt_length > size || std::memcmp(rebuilt.data(), data, 10) != 0
+        || std::memcmp(rebuilt.data() + 12, data + 12, 1) != 0
+        || std::memcmp(rebuilt.data() + 14, data + 14, rebuilt_length - 14) != 0)
         std::abort();
     return 0;
 }

@@ -97,7 +97,7 @@ void print_report(const ramp_settings& settings)
 }
 
 void print_status(const ramp_settings& settings, unsigned long long frames_sent, std::uint8_t offset,
-                  std::span<const std::uint8_t> frame)
+    std::span<const std::uint8_t> frame)
 {
     std::fprintf(stderr, "\rFrame: %llu | Ramp offset: %d | Ch 1-8: ", frames_sent, offset);
     for (const std::uint8_t level : frame.first(8))

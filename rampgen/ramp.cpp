@@ -26,15 +26,15 @@ void fill_ramp(std::span<std::uint8_t> frame, std::uint8_t offset)
 void usage(const char* program)
 {
     std::fprintf(stderr,
-                 "Usage: %s [-t target_ip] [-p port] [-i interval_ms] [-c frame_count] [-v] (-a | -u universe ...)\n"
-                 "  -t target_ip     Destination IPv4 address (default 255.255.255.255)\n"
-                 "  -p port          UDP port (default 6454)\n"
-                 "  -i interval_ms   Delay between frames (default 50 ms)\n"
-                 "  -c frame_count   Total frames to send (default infinite)\n"
-                 "  -v               Verbose mode: show status updates\n"
-                 "  -a               Send to all universes 0-%d\n"
-                 "  -u universe      Send to specific universe (0-%d). Repeat as needed.\n"
-                 "\n"
-                 "%s",
-                 program, highest_universe, highest_universe, protocol_notice);
+        "Usage: %s [-t target_ip] [-p port] [-i interval_ms] [-c frame_count] [-v] (-a | -u universe ...)\n"
+        "  -t target_ip     Destination IPv4 address (default 255.255.255.255)\n"
+        "  -p port          UDP port (default 6454)\n"
+        "  -i interval_ms   Delay between frames (default 50 ms)\n"
+        "  -c frame_count   Total frames to send (default infinite)\n"
+        "  -v               Verbose mode: show status updates\n"
+        "  -a               Send to all universes 0-%d\n"
+        "  -u universe      Send to specific universe (0-%d). Repeat as needed.\n"
+        "\n"
+        "%s",
+        program, highest_universe, highest_universe, protocol_notice);
 }

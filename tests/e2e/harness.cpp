@@ -57,7 +57,7 @@ std::string program_path(std::string_view name)
 }
 
 process::process(const std::vector<std::string>& args, input_mode input, const std::vector<std::string>& extra_env,
-                 const std::string& directory)
+    const std::string& directory)
 {
     int in[2] = {-1, -1}, out[2], err[2];
     if (input == input_mode::pipe)
@@ -209,8 +209,8 @@ int process::stop(int signal_number, int timeout_ms)
     return *status_;
 }
 
-run_result run(const std::vector<std::string>& args, std::string_view input, int timeout_ms,
-               const std::string& directory)
+run_result run(
+    const std::vector<std::string>& args, std::string_view input, int timeout_ms, const std::string& directory)
 {
     process p(args, input_mode::pipe, {}, directory);
     p.write_input(input);
@@ -226,8 +226,8 @@ int free_udp_port()
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t size = sizeof address;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+        || getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
         throw std::runtime_error("free_udp_port");
     close(fd);
     return ntohs(address.sin_port);
@@ -245,8 +245,8 @@ udp_capture::udp_capture()
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t size = sizeof address;
-    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+        || getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
         throw std::runtime_error("udp_capture");
     port_ = ntohs(address.sin_port);
 }
@@ -328,8 +328,8 @@ void send_udp(int port, std::span<const std::uint8_t> datagram, const char* addr
     close(fd);
 }
 
-std::vector<std::uint8_t> artdmx_packet(std::uint16_t universe, const std::vector<std::uint8_t>& levels,
-                                        std::uint8_t sequence)
+std::vector<std::uint8_t> artdmx_packet(
+    std::uint16_t universe, const std::vector<std::uint8_t>& levels, std::uint8_t sequence)
 {
     std::vector<std::uint8_t> packet(artdmx_header_size + levels.size());
     std::size_t length = 0;

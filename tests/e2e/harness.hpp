@@ -30,7 +30,7 @@ public:
     // args[0] is the program's name in the build; the rest are its arguments.
     // A non-empty `directory` becomes the program's working directory.
     explicit process(const std::vector<std::string>& args, input_mode input = input_mode::pipe,
-                     const std::vector<std::string>& extra_env = {}, const std::string& directory = {});
+        const std::vector<std::string>& extra_env = {}, const std::string& directory = {});
     process(const process&) = delete;
     process& operator=(const process&) = delete;
     ~process();
@@ -63,7 +63,7 @@ private:
 // Runs a program to its end with `input` on standard input, in `directory`
 // when one is given.
 run_result run(const std::vector<std::string>& args, std::string_view input = {}, int timeout_ms = 10000,
-               const std::string& directory = {});
+    const std::string& directory = {});
 
 // A UDP port on loopback that is free now (bound and released).
 int free_udp_port();
@@ -97,8 +97,8 @@ private:
 
 void send_udp(int port, std::span<const std::uint8_t> datagram, const char* address = "127.0.0.1");
 // An ArtDmx datagram made by the codec.
-std::vector<std::uint8_t> artdmx_packet(std::uint16_t universe, const std::vector<std::uint8_t>& levels,
-                                        std::uint8_t sequence = 1);
+std::vector<std::uint8_t> artdmx_packet(
+    std::uint16_t universe, const std::vector<std::uint8_t>& levels, std::uint8_t sequence = 1);
 
 // A fresh folder, removed with everything in it when the object goes.
 struct temp_dir {

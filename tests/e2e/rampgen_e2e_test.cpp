@@ -73,9 +73,9 @@ TEST(RampgenE2E, ListedUniversesGoInFirstGivenOrderWithSequenceRunningOn)
         EXPECT_EQ(view.sequence, i + 1);
         EXPECT_EQ(view.data[0], i / 2);
     }
-    EXPECT_NE(result.err.find("Universes: 5, 2\nTarget: 127.0.0.1:" + std::to_string(capture.port()) +
-                              " | Interval: 1 ms | Frames: 2\nhttps://dmxkit.example.org\n\n"),
-              std::string::npos)
+    EXPECT_NE(result.err.find("Universes: 5, 2\nTarget: 127.0.0.1:" + std::to_string(capture.port())
+                  + " | Interval: 1 ms | Frames: 2\nhttps://dmxkit.example.org\n\n"),
+        std::string::npos)
         << result.err;
 }
 
@@ -97,9 +97,10 @@ TEST(RampgenE2E, VerboseStatusLinesFollowFrames1And11)
     udp_capture capture;
     const run_result result = run(to(capture, {"-u", "1", "-c", "15", "-i", "1", "-v"}));
     ASSERT_EQ(result.status, 0);
-    const std::string first = "\rFrame: 1 | Ramp offset: 0 | Ch 1-8:   0   1   2   3   4   5   6   7 | Progress: 1/15   ";
-    const std::string second =
-        "\rFrame: 11 | Ramp offset: 10 | Ch 1-8:  10  11  12  13  14  15  16  17 | Progress: 11/15   ";
+    const std::string first
+        = "\rFrame: 1 | Ramp offset: 0 | Ch 1-8:   0   1   2   3   4   5   6   7 | Progress: 1/15   ";
+    const std::string second
+        = "\rFrame: 11 | Ramp offset: 10 | Ch 1-8:  10  11  12  13  14  15  16  17 | Progress: 11/15   ";
     EXPECT_NE(result.err.find(first + second + "\n"), std::string::npos) << result.err;
     EXPECT_EQ(result.err.find("Frame: 21"), std::string::npos);
 }
@@ -109,9 +110,9 @@ TEST(RampgenE2E, ZeroFramesOpensTheEndpointAndSendsNothing)
     udp_capture capture;
     const run_result result = run(to(capture, {"-a", "-c", "0", "-v"}));
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.err, banner + "Sending Art-Net test data...\nUniverses: All (0-255)\nTarget: 127.0.0.1:" +
-                              std::to_string(capture.port()) +
-                              " | Interval: 50 ms | Frames: 0\nhttps://dmxkit.example.org\n\n\n");
+    EXPECT_EQ(result.err,
+        banner + "Sending Art-Net test data...\nUniverses: All (0-255)\nTarget: 127.0.0.1:"
+            + std::to_string(capture.port()) + " | Interval: 50 ms | Frames: 0\nhttps://dmxkit.example.org\n\n\n");
     EXPECT_FALSE(capture.receive(100));
 }
 
@@ -125,7 +126,8 @@ TEST(RampgenE2E, PacesFramesByDeadlinesAndSleepsAfterTheLast)
     process p(to(capture, {"-a", "-c", "41", "-i", "10"}));
     const auto arrivals = capture.receive_arrivals(41 * 256, 10000);
     ASSERT_EQ(p.wait(), 0);
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    const auto elapsed
+        = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     ASSERT_EQ(arrivals.size(), 41u * 256);
     EXPECT_GE(arrivals[40 * 256].ms - arrivals[0].ms, 398);
     EXPECT_LT(arrivals[40 * 256].ms - arrivals[0].ms, 420);
@@ -189,7 +191,8 @@ TEST(RampgenE2E, InvalidTargetIsReportedAfterTheReport)
 {
     const run_result result = run({"rampgen", "-a", "-t", "10.0.0.300"});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, banner + "Sending Art-Net test data...\nhttps://dmxkit.example.org\nInvalid target IP: 10.0.0.300\n");
+    EXPECT_EQ(result.err,
+        banner + "Sending Art-Net test data...\nhttps://dmxkit.example.org\nInvalid target IP: 10.0.0.300\n");
 }
 
 TEST(RampgenE2E, SignalEndsItAtOnceWithoutClosingOutput)

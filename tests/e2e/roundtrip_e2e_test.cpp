@@ -37,11 +37,11 @@ TEST(RoundTripE2E, FramelogRecordsWhatShowrunPlays)
     const std::string source = "# varied rows\n\n"
                                "120,255,0,128\n"
                                "40,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20,21,22,23,24\n"
-                               "0,0\n" +
-                               wide +
-                               "\n"
-                               "200,0,0,0,0,0,0,0,0\n"
-                               "60,0,0,0,0,0,0,0,255\n";
+                               "0,0\n"
+        + wide
+        + "\n"
+          "200,0,0,0,0,0,0,0,0\n"
+          "60,0,0,0,0,0,0,0,255\n";
     const std::string played = dir.file("source.csv", source);
     const std::string recorded = dir.file("recording.csv");
 

@@ -10,7 +10,7 @@ namespace {
 std::vector<std::uint8_t> header(std::uint16_t length, std::uint8_t net = 0, std::uint8_t sub_uni = 5)
 {
     return {'A', 'r', 't', '-', 'N', 'e', 't', 0, 0x00, 0x50, 0, 14, 0, 0, sub_uni, net,
-            static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length & 0xff)};
+        static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length & 0xff)};
 }
 
 struct parsed {
@@ -36,8 +36,8 @@ TEST(ArtDmx, BuildWritesEveryHeaderByteWhereTheWirePutsIt)
     std::size_t length = 0;
     const std::array<std::uint8_t, 2> data = {255, 0};
     build_artdmx(packet, length, 1, 3, data);
-    const std::vector<std::uint8_t> expected = {'A', 'r', 't', '-', 'N',  'e', 't', 0, 0x00, 0x50,
-                                                0x00, 0x0e, 0x01, 0x00, 0x03, 0x00, 0x00, 0x02, 0xff, 0x00};
+    const std::vector<std::uint8_t> expected = {
+        'A', 'r', 't', '-', 'N', 'e', 't', 0, 0x00, 0x50, 0x00, 0x0e, 0x01, 0x00, 0x03, 0x00, 0x00, 0x02, 0xff, 0x00};
     EXPECT_EQ(length, 20u);
     EXPECT_EQ(std::vector<std::uint8_t>(packet.begin(), packet.begin() + 20), expected);
 

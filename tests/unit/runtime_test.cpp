@@ -16,10 +16,18 @@ TEST(Runtime, SaturatingAtoiReadsLikeAtoiButNeverWraps)
         const char* text;
         int value;
     } cases[] = {
-        {"42", 42},          {"  \t-17", -17},   {"+8", 8},           {"6454x", 6454},
-        {"abc", 0},          {"", 0},            {"- 5", 0},          {"2147483647", INT_MAX},
-        {"-2147483648", INT_MIN},                {"2147483648", INT_MAX},
-        {"4294967297", INT_MAX},                 {"-99999999999999999999", INT_MIN},
+        {"42", 42},
+        {"  \t-17", -17},
+        {"+8", 8},
+        {"6454x", 6454},
+        {"abc", 0},
+        {"", 0},
+        {"- 5", 0},
+        {"2147483647", INT_MAX},
+        {"-2147483648", INT_MIN},
+        {"2147483648", INT_MAX},
+        {"4294967297", INT_MAX},
+        {"-99999999999999999999", INT_MIN},
         {"00012", 12},
     };
     for (const auto& c : cases)
@@ -82,7 +90,7 @@ TEST(Runtime, BannerAndNotices)
     print_banner("rampgen", "Art-Net test pattern generator");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "rampgen 1.0.0 - Art-Net test pattern generator\n\n");
     EXPECT_NE(std::string(protocol_notice).find("Art-Net\xe2\x84\xa2 Designed by and Copyright Artistic Licence"),
-              std::string::npos);
+        std::string::npos);
     EXPECT_NE(std::string(protocol_notice).find("https://art-net.org.uk"), std::string::npos);
     EXPECT_EQ(std::string(maker_address).rfind("https://", 0), 0u);
 }
@@ -128,12 +136,13 @@ TEST(Runtime, PortHeldWithoutSharingGivesTheBindMessage)
     for (const bind_hints hints : {bind_hints::hidden, bind_hints::shown}) {
         testing::internal::CaptureStderr();
         EXPECT_FALSE(open_receiver(port, hints));
-        std::string expected = "Failed to bind to port " + std::to_string(port) + ": " + std::strerror(EADDRINUSE) + "\n";
+        std::string expected
+            = "Failed to bind to port " + std::to_string(port) + ": " + std::strerror(EADDRINUSE) + "\n";
         if (hints == bind_hints::shown)
             expected += "Another process may be using this port. Try:\n"
                         "  - Using a different port with -p option\n"
-                        "  - Stopping the other process using port " +
-                        std::to_string(port) + "\n";
+                        "  - Stopping the other process using port "
+                + std::to_string(port) + "\n";
         EXPECT_EQ(testing::internal::GetCapturedStderr(), expected);
     }
 }
