@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <unistd.h>
 
 int read_options(int argc, char* argv[], recorder_settings& settings)
@@ -83,9 +82,7 @@ void usage(const char* program)
 
 std::int64_t get_time_ms()
 {
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
+    return monotonic_ns() / 1'000'000;
 }
 
 bool has_changes(std::span<const std::uint8_t, channels_per_universe> last,
