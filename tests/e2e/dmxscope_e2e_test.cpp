@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -228,7 +229,7 @@ struct fake_xclip {
         std::ofstream(folder + "/xclip") << "#!/bin/sh\n" << body << "\n";
         chmod((folder + "/xclip").c_str(), 0755);
     }
-    ~fake_xclip() { (void)!std::system(("rm -rf " + folder).c_str()); }
+    ~fake_xclip() { std::filesystem::remove_all(folder); }
     std::vector<std::string> env() const { return {"DISPLAY=:99", "PATH=" + folder + ":" + std::getenv("PATH")}; }
     std::string read(const char* name) const
     {

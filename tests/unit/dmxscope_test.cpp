@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -222,5 +223,5 @@ TEST(DmxscopeClipboard, CommandFitsTheSessionAndIsFoundOnPath)
         EXPECT_STREQ(command != nullptr ? command[0] : nullptr, c.chosen) << c.path;
 #endif
     }
-    std::system(("rm -rf " + folder).c_str());
+    std::filesystem::remove_all(folder);
 }
