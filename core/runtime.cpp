@@ -35,6 +35,41 @@ void reset_getopt()
 #endif
 }
 
+int next_option(int argc, char* const argv[], const char* letters)
+{
+    // getopt is never part-way through a word that reads "--help": it would
+    // have been caught here before getopt reached it. So the word at optind
+    // is either a fresh one or a group of letters already begun.
+    const int word = optind > 0 ? optind : 1; // glibc's restart value is 0
+    if (word < argc) {
+        const std::string_view text = argv[word];
+        if (text == "--help" || text == "--version") {
+            optind = word + 1;
+            return text == "--help" ? help_option : version_option;
+        }
+    }
+    return getopt(argc, argv, letters);
+}
+
+bool asks_for_help_or_version(int argc, char* argv[], const char* letters)
+{
+    reset_getopt();
+    const int reporting = opterr;
+    opterr = 0;
+    int option = 0;
+    do
+        option = next_option(argc, argv, letters);
+    while (option != -1 && option != '?' && option != ':' && option != help_option && option != version_option);
+    opterr = reporting;
+    reset_getopt();
+    return option == help_option || option == version_option;
+}
+
+void print_version(const char* program)
+{
+    std::printf("%s %s\nLicense: MIT\n", program, DMXKIT_VERSION);
+}
+
 const char* const maker_address = DMXKIT_HOMEPAGE;
 const char* const protocol_notice = "Art-Net\u2122 Designed by and Copyright Artistic Licence Holdings Ltd\n"
                                     "Protocol documentation: https://art-net.org.uk\n";

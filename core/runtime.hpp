@@ -45,6 +45,24 @@ void install_stop_handlers();
 // Lets a program (or a test) run getopt again over a new argument list.
 void reset_getopt();
 
+// What next_option returns for the two long options that every program
+// answers: well outside the range of option letters.
+constexpr int help_option = 0x100;
+constexpr int version_option = 0x101;
+
+// getopt with `letters`, except that a word "--help" or "--version" standing
+// where an option may stand comes back as help_option or version_option.
+// Every other word beginning with "--" stays getopt's to take or reject.
+int next_option(int argc, char* const argv[], const char* letters);
+
+// Whether the options, read ahead quietly, ask for --help or --version: the
+// programs whose banner precedes their options leave it out then, so that
+// only the answer is printed.
+bool asks_for_help_or_version(int argc, char* argv[], const char* letters);
+
+// "<program> 1.0.0" and the licence on standard output: what --version shows.
+void print_version(const char* program);
+
 // "<program> 1.0.0 - <purpose>" and an empty line, on standard error.
 void print_banner(const char* program, const char* purpose);
 // The suite's home page, printed as the last line of every start-up report.

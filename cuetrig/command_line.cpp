@@ -28,7 +28,7 @@ int read_options(int argc, char* args[], watch_config& config, bool& ended_at_se
     int word = 1; // where the call that ends the scan started
     for (;;) {
         word = std::max(optind, 1);
-        const int option = getopt(argc, args, POSIX_OPTIONS("t:u:c:p:vh"));
+        const int option = next_option(argc, args, POSIX_OPTIONS("t:u:c:p:vh"));
         if (option == -1)
             break;
         switch (option) {
@@ -64,6 +64,12 @@ int read_options(int argc, char* args[], watch_config& config, bool& ended_at_se
             break;
         case 'h':
             usage(args[0]);
+            return 0;
+        case help_option:
+            usage(args[0], stdout);
+            return 0;
+        case version_option:
+            print_version("cuetrig");
             return 0;
         default: // getopt has printed its own diagnostic
             usage(args[0]);
@@ -154,9 +160,9 @@ int read_command_line(int argc, char* argv[], watch_config& config)
     }
 }
 
-void usage(const char* program)
+void usage(const char* program, std::FILE* out)
 {
-    std::fprintf(stderr,
+    std::fprintf(out,
         "Usage: %s -u <universe> -c <channel> [-p port] [OPTIONS] [--] <command> [args...]\n"
         "\n"
         "Required:\n"

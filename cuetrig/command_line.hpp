@@ -6,6 +6,7 @@
 #include "runtime.hpp"
 
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 // The words of one command followed by a null pointer, as execvp takes them,
@@ -32,7 +33,8 @@ struct watch_config {
 // commands point into it.
 int read_command_line(int argc, char* argv[], watch_config& config);
 
-void usage(const char* program);
+// The usage text on `out`; the caller chooses the exit status.
+void usage(const char* program, std::FILE* out = stderr);
 
 // "Monitoring Universe ...", one line per command, and the maker's address.
 void print_report(const watch_config& config);

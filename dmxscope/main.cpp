@@ -24,9 +24,9 @@ struct monitor_settings {
 
 constexpr int ctrl_c_key = 3;
 
-void usage(const char* program)
+void usage(const char* program, std::FILE* out = stderr)
 {
-    std::fprintf(stderr,
+    std::fprintf(out,
         "Usage: %s [-u universe] [-p port] [-a] [-n]\n"
         "  -u universe    Monitor specific universe (0-%d, default: all)\n"
         "  -p port        UDP port to listen on (default: 6454)\n"
@@ -47,7 +47,7 @@ void usage(const char* program)
 int read_options(int argc, char* argv[], monitor_settings& settings, monitor_state& state)
 {
     int option;
-    while ((option = getopt(argc, argv, POSIX_OPTIONS("u:p:ahn"))) != -1) {
+    while ((option = next_option(argc, argv, POSIX_OPTIONS("u:p:ahn"))) != -1) {
         switch (option) {
         case 'u':
             if (!check_universe(optarg, settings.universe_filter))
@@ -67,6 +67,12 @@ int read_options(int argc, char* argv[], monitor_settings& settings, monitor_sta
             break;
         case 'h':
             usage(argv[0]);
+            return 0;
+        case help_option:
+            usage(argv[0], stdout);
+            return 0;
+        case version_option:
+            print_version("dmxscope");
             return 0;
         default:
             usage(argv[0]);

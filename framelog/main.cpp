@@ -12,7 +12,8 @@
 
 int main(int argc, char* argv[])
 {
-    print_banner("framelog", "records Art-Net DMX to CSV");
+    if (!asks_for_help_or_version(argc, argv, option_letters))
+        print_banner("framelog", "records Art-Net DMX to CSV");
     recorder_settings settings;
     if (const int status = read_options(argc, argv, settings); status >= 0)
         return status;

@@ -10,7 +10,7 @@
 int read_options(int argc, char* argv[], recorder_settings& settings)
 {
     int option;
-    while ((option = getopt(argc, argv, POSIX_OPTIONS("f:u:p:m:ah"))) != -1) {
+    while ((option = next_option(argc, argv, option_letters)) != -1) {
         switch (option) {
         case 'f':
             settings.path = optarg;
@@ -35,6 +35,12 @@ int read_options(int argc, char* argv[], recorder_settings& settings)
         case 'h':
             usage(argv[0]);
             return 0;
+        case help_option:
+            usage(argv[0], stdout);
+            return 0;
+        case version_option:
+            print_version("framelog");
+            return 0;
         default:
             usage(argv[0]);
             return 1;
@@ -48,9 +54,9 @@ int read_options(int argc, char* argv[], recorder_settings& settings)
     return -1;
 }
 
-void usage(const char* program)
+void usage(const char* program, std::FILE* out)
 {
-    std::fprintf(stderr,
+    std::fprintf(out,
         "Usage: %s -f <file.csv> [-u universe] [-p port] [-m min_delay_ms]\n"
         "       %s -f <file.csv> [-u universe] [-p port] [-m min_delay_ms] [-a]\n"
         "\n"

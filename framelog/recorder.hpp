@@ -31,7 +31,11 @@ struct recording_state {
 
 // -1 to go on, otherwise the exit status (0 after -h, 1 after an error).
 int read_options(int argc, char* argv[], recorder_settings& settings);
-void usage(const char* program);
+// What getopt reads.
+constexpr const char* option_letters = POSIX_OPTIONS("f:u:p:m:ah");
+
+// The usage text on `out`; the caller chooses the exit status.
+void usage(const char* program, std::FILE* out = stderr);
 
 // The monotonic clock in whole milliseconds.
 std::int64_t get_time_ms();

@@ -51,9 +51,9 @@ int parse_values(
     return out_count > 0 ? 0 : -1;
 }
 
-void usage(const char* program)
+void usage(const char* program, std::FILE* out)
 {
-    std::fprintf(stderr,
+    std::fprintf(out,
         "Usage: %s -u <universe> -c <channel> [-t target_ip] [-p port] [-v]\n"
         "\n"
         "Required:\n"

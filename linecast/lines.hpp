@@ -16,5 +16,5 @@
 int parse_values(
     const char* line, std::span<std::uint8_t> values, std::size_t& out_count, bool verbose, std::FILE* messages);
 
-// On standard error; the caller chooses the exit status.
-void usage(const char* program);
+// The usage text on `out`; the caller chooses the exit status.
+void usage(const char* program, std::FILE* out = stderr);

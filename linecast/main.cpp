@@ -32,7 +32,7 @@ constexpr std::size_t line_buffer_size = 4096;
 int read_options(int argc, char* argv[], line_settings& settings)
 {
     int option;
-    while ((option = getopt(argc, argv, POSIX_OPTIONS("u:c:t:p:vh"))) != -1) {
+    while ((option = next_option(argc, argv, POSIX_OPTIONS("u:c:t:p:vh"))) != -1) {
         switch (option) {
         case 'u':
             if (!check_universe(optarg, settings.universe))
@@ -58,6 +58,12 @@ int read_options(int argc, char* argv[], line_settings& settings)
             break;
         case 'h':
             usage(argv[0]);
+            return 0;
+        case help_option:
+            usage(argv[0], stdout);
+            return 0;
+        case version_option:
+            print_version("linecast");
             return 0;
         default:
             usage(argv[0]);

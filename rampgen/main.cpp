@@ -25,7 +25,7 @@ struct ramp_settings {
 int read_options(int argc, char* argv[], ramp_settings& settings)
 {
     int option;
-    while ((option = getopt(argc, argv, POSIX_OPTIONS("t:p:i:c:au:v"))) != -1) {
+    while ((option = next_option(argc, argv, option_letters)) != -1) {
         switch (option) {
         case 't':
             settings.target = optarg;
@@ -60,6 +60,12 @@ int read_options(int argc, char* argv[], ramp_settings& settings)
         case 'v':
             settings.verbose = true;
             break;
+        case help_option:
+            usage(argv[0], stdout);
+            return 0;
+        case version_option:
+            print_version("rampgen");
+            return 0;
         default:
             usage(argv[0]);
             return 1;
@@ -112,7 +118,8 @@ void print_status(const ramp_settings& settings, unsigned long long frames_sent,
 
 int main(int argc, char* argv[])
 {
-    print_banner("rampgen", "Art-Net test pattern generator");
+    if (!asks_for_help_or_version(argc, argv, option_letters))
+        print_banner("rampgen", "Art-Net test pattern generator");
     ramp_settings settings;
     if (const int status = read_options(argc, argv, settings); status >= 0)
         return status;

@@ -23,9 +23,9 @@ void fill_ramp(std::span<std::uint8_t> frame, std::uint8_t offset)
         frame[i] = static_cast<std::uint8_t>(offset + i);
 }
 
-void usage(const char* program)
+void usage(const char* program, std::FILE* out)
 {
-    std::fprintf(stderr,
+    std::fprintf(out,
         "Usage: %s [-t target_ip] [-p port] [-i interval_ms] [-c frame_count] [-v] (-a | -u universe ...)\n"
         "  -t target_ip     Destination IPv4 address (default 255.255.255.255)\n"
         "  -p port          UDP port (default 6454)\n"

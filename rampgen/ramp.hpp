@@ -1,9 +1,12 @@
 #pragma once
 // rampgen's deciding parts: the universe list, the ramp, the usage text.
 
+#include "runtime.hpp"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <span>
 
 struct universe_list {
@@ -20,4 +23,8 @@ bool add_universe(universe_list& list, std::uint16_t universe);
 // Channel i carries (offset + i) mod 256.
 void fill_ramp(std::span<std::uint8_t> frame, std::uint8_t offset);
 
-void usage(const char* program);
+// What getopt reads.
+constexpr const char* option_letters = POSIX_OPTIONS("t:p:i:c:au:v");
+
+// The usage text on `out`; the caller chooses the exit status.
+void usage(const char* program, std::FILE* out = stderr);

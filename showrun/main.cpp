@@ -74,7 +74,8 @@ void print_end_report(playback_end end, unsigned long long frames_sent)
 
 int main(int argc, char* argv[])
 {
-    print_banner("showrun", "plays Art-Net DMX recordings");
+    if (!asks_for_help_or_version(argc, argv, option_letters))
+        print_banner("showrun", "plays Art-Net DMX recordings");
     player_settings settings;
     if (const int status = read_options(argc, argv, settings); status >= 0)
         return status;

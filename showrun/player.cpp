@@ -9,7 +9,7 @@
 int read_options(int argc, char* argv[], player_settings& settings)
 {
     int option;
-    while ((option = getopt(argc, argv, POSIX_OPTIONS("f:u:p:t:dh"))) != -1) {
+    while ((option = next_option(argc, argv, option_letters)) != -1) {
         switch (option) {
         case 'f':
             settings.file = optarg;
@@ -36,6 +36,12 @@ int read_options(int argc, char* argv[], player_settings& settings)
         case 'h':
             usage(argv[0]);
             return 0;
+        case help_option:
+            usage(argv[0], stdout);
+            return 0;
+        case version_option:
+            print_version("showrun");
+            return 0;
         default:
             usage(argv[0]);
             return 1;
@@ -44,9 +50,9 @@ int read_options(int argc, char* argv[], player_settings& settings)
     return -1;
 }
 
-void usage(const char* program)
+void usage(const char* program, std::FILE* out)
 {
-    std::fprintf(stderr,
+    std::fprintf(out,
         "Usage: %s -f <file.csv> [-u universe] [-p port] [-t target_ip]\n"
         "       %s -d [output_file.csv]\n"
         "\n"

@@ -5,6 +5,7 @@
 #include "runtime.hpp"
 
 #include <cstdint>
+#include <cstdio>
 
 struct player_settings {
     const char* file = nullptr; // -f; required unless -d
@@ -19,7 +20,11 @@ struct player_settings {
 // check, an unknown option or a missing argument).
 int read_options(int argc, char* argv[], player_settings& settings);
 
-void usage(const char* program);
+// What getopt reads.
+constexpr const char* option_letters = POSIX_OPTIONS("f:u:p:t:dh");
+
+// The usage text on `out`; the caller chooses the exit status.
+void usage(const char* program, std::FILE* out = stderr);
 
 // Writes the demo sequence to `path`, replacing what it held, and reports it.
 // False, after the perror line of the failed call, when the file could not be
