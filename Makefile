@@ -1,27 +1,43 @@
-# The single way in: `make demo` runs the loopback demo, `make test` every test.
-# Both install missing Debian/Ubuntu packages first.
+# The ways in: `make demo` builds the six programs and runs the loopback
+# demo, `make test` every test and check, `make package` the packages. Each
+# first installs what it needs and is missing (.ci/install-deps).
 SHELL := /bin/bash
 
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo "Unix Makefiles")
-JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+JOBS ?= $(shell nproc 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 25
 DEMO_PORT ?= 16454
+PROGRAMS := cuetrig dmxscope framelog linecast rampgen showrun
+# Debian's own compiler and linker flags (hardening included), where there are any.
+BUILDFLAGS := $(shell command -v dpkg-buildflags >/dev/null 2>&1 && echo dpkg-buildflags)
+ifneq ($(BUILDFLAGS),)
+# CMake reads CXXFLAGS and LDFLAGS but not CPPFLAGS, so those join CXXFLAGS.
+DEB_FLAGS = $$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get $(1))
+DEBIAN_FLAGS := CXXFLAGS="$(call DEB_FLAGS,CPPFLAGS) $(call DEB_FLAGS,CXXFLAGS)" LDFLAGS="$(call DEB_FLAGS,LDFLAGS)"
+endif
 
-.PHONY: all deps build demo test test-plain test-sanitize fuzz lint format clean
+.PHONY: all programs build demo test test-plain test-sanitize fuzz lint manlint format release-builds \
+	package package-check clean
 
-all: build
+all: programs
 
-deps:
-	@bash .ci/install-deps
+# The six programs and nothing else: all the demo needs.
+programs:
+	@bash .ci/install-deps demo
+	cmake -S . -B build -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build -j $(JOBS) --target $(PROGRAMS)
 
-build: deps
-	cmake -S . -B build -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDMXKIT_BENCH=ON
+# Everything, warnings fatal.
+build:
+	@bash .ci/install-deps test
+	cmake -S . -B build -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DDMXKIT_TESTS=ON -DDMXKIT_BENCH=ON -DDMXKIT_WERROR=ON
 	cmake --build build -j $(JOBS)
 
 # The whole chain on loopback: showrun writes its demo file and plays it to
 # 127.0.0.1 while framelog records it; then both reports (status lines as a
 # terminal would finally show them) and the recording.
-demo: build
+demo: programs
 	@set -e; out=demo-out; rm -rf $$out; mkdir -p $$out; \
 	build/bin/showrun -d $$out/demo.csv 2> $$out/showrun-demo.log; \
 	build/bin/framelog -f $$out/recording.csv -p $(DEMO_PORT) -u 0 2> $$out/framelog.log & recorder=$$!; \
@@ -33,20 +49,24 @@ demo: build
 	echo "== framelog -f $$out/recording.csv -p $(DEMO_PORT) -u 0"; sed -E 's/.*\r//' $$out/framelog.log; \
 	echo "== $$out/recording.csv"; cat $$out/recording.csv
 
-test: test-plain test-sanitize lint fuzz
+test: test-plain test-sanitize lint fuzz release-builds package-check
 
 test-plain: build
 	ctest --test-dir build --output-on-failure -j $(JOBS)
 
-test-sanitize: deps
-	cmake -S . -B build-sanitize -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DDMXKIT_SANITIZE=ON
+test-sanitize:
+	@bash .ci/install-deps test
+	cmake -S . -B build-sanitize -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
+		-DDMXKIT_SANITIZE=ON -DDMXKIT_TESTS=ON -DDMXKIT_BENCH=OFF -DDMXKIT_WERROR=ON
 	cmake --build build-sanitize -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --test-dir build-sanitize --output-on-failure -j $(JOBS)
 
 # Each fuzz target runs for FUZZ_SECONDS; any crash fails the run.
-fuzz: deps
-	cmake -S . -B build-fuzz -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DDMXKIT_FUZZ=ON
+fuzz:
+	@bash .ci/install-deps test
+	cmake -S . -B build-fuzz -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
+		-DDMXKIT_FUZZ=ON -DDMXKIT_WERROR=ON
 	cmake --build build-fuzz -j $(JOBS)
 	mkdir -p build-fuzz/artifacts
 	for target in build-fuzz/fuzzers/fuzz_*; do \
@@ -56,14 +76,54 @@ fuzz: deps
 		test $${PIPESTATUS[0]} -eq 0 || exit 1; \
 	done
 
-lint: build
+lint: build manlint
 	git ls-files '*.cpp' '*.hpp' | xargs clang-format --dry-run --Werror
 	git ls-files '*.cpp' | grep -v -E '^(tests|fuzz|bench)/' | xargs -P $(JOBS) -n 4 clang-tidy -p build --quiet 2>&1 \
 		| grep -v -E 'warnings? generated|^Suppressed|^Use -header-filter' ; \
 	test $${PIPESTATUS[1]} -eq 0
 
+# mandoc prints nothing for a clean page.
+manlint:
+	@bash .ci/install-deps test
+	@out=$$(mandoc -Tlint docs/man/*.1 2>&1); if [ -n "$$out" ]; then echo "$$out"; exit 1; fi
+
+# The builds users and packagers make, warnings fatal: Release with GCC and
+# Debian's hardening flags (tests run), Release with Clang, and a configure
+# that finds no GoogleTest.
+release-builds:
+	@bash .ci/install-deps test
+	$(DEBIAN_FLAGS) cmake -S . -B build-release -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Release \
+		-DCMAKE_CXX_COMPILER=g++ -DDMXKIT_WERROR=ON
+	cmake --build build-release -j $(JOBS)
+	ctest --test-dir build-release --output-on-failure -j $(JOBS)
+	rm -rf build-release/staged
+	DESTDIR=$$PWD/build-release/staged cmake --install build-release --prefix /usr/local >/dev/null
+	test -x build-release/staged/usr/local/bin/showrun
+	DESTDIR=$$PWD/build-release/staged cmake --build build-release --target uninstall >/dev/null
+	test -z "$$(find build-release/staged -type f)"
+	cmake -S . -B build-clang -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=clang++ \
+		-DDMXKIT_WERROR=ON
+	cmake --build build-clang -j $(JOBS)
+	rm -rf build-nogtest
+	cmake -S . -B build-nogtest -G "$(GENERATOR)" -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON \
+		| tee build-nogtest.log | grep 'GTest not found'
+	rm -f build-nogtest.log
+
+# A .tar.gz and, on Debian and Ubuntu, a .deb, in build-package/.
+package:
+	@bash .ci/install-deps demo
+	$(DEBIAN_FLAGS) cmake -S . -B build-package -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Release \
+		-DDMXKIT_TESTS=OFF -DDMXKIT_BENCH=OFF
+	cmake --build build-package -j $(JOBS)
+	cd build-package && cpack
+
+# What the .deb holds and whether it runs once unpacked; lintian's verdict.
+package-check: package
+	@bash .ci/install-deps test
+	bash .ci/check-package build-package
+
 format:
 	git ls-files '*.cpp' '*.hpp' | xargs clang-format -i
 
 clean:
-	rm -rf build build-sanitize build-fuzz
+	rm -rf build build-sanitize build-fuzz build-release build-clang build-nogtest build-package demo-out
