@@ -1,5 +1,7 @@
 #include "runtime.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -12,17 +14,111 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+void ensure_standard_descriptors()
+{
+    // In order, so that each open takes the lowest free number: the one wanted.
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        const int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd) {
+            ::dup2(opened, fd);
+            ::close(opened);
+        }
+    }
+}
+
 volatile std::sig_atomic_t running = 1;
+
+namespace {
+
+// Written by the signal handlers, watched by every wait: a signal that comes
+// just before a wait begins leaves a byte that ends it at once.
+int wake_pipe[2] = {-1, -1};
+
+bool open_wake_pipe()
+{
+    if (wake_pipe[0] >= 0)
+        return true;
+    if (::pipe(wake_pipe) != 0)
+        return false;
+    for (const int end : wake_pipe) {
+        ::fcntl(end, F_SETFD, FD_CLOEXEC);
+        ::fcntl(end, F_SETFL, ::fcntl(end, F_GETFL) | O_NONBLOCK);
+    }
+    return true;
+}
+
+void drain_wake_pipe()
+{
+    std::array<char, 64> bytes{};
+    while (::read(wake_pipe[0], bytes.data(), bytes.size()) > 0) {
+    }
+}
+
+bool status_line_open = false;
+
+} // namespace
+
+void wake_waiter()
+{
+    const int saved = errno;
+    if (wake_pipe[1] >= 0)
+        (void)!::write(wake_pipe[1], "", 1); // a full pipe already wakes
+    errno = saved;
+}
 
 void signal_handler(int)
 {
     running = 0;
+    wake_waiter();
+}
+
+bool install_handler(int signal_number, void (*handler)(int), bool restart)
+{
+    open_wake_pipe();
+    struct sigaction action { };
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = restart ? SA_RESTART : 0; // without it a blocked call returns
+    return ::sigaction(signal_number, &action, nullptr) == 0;
 }
 
 void install_stop_handlers()
 {
-    std::signal(SIGINT, signal_handler);
-    std::signal(SIGTERM, signal_handler);
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP})
+        install_handler(signal_number, signal_handler);
+}
+
+int wait_for_events(std::span<pollfd> watched, int timeout_ms)
+{
+    // The caller's entries and the wake-up pipe, in one fixed array: nothing
+    // allocated per wait.
+    std::array<pollfd, 8> all{};
+    const std::size_t count = std::min(watched.size(), all.size() - 1);
+    std::copy_n(watched.begin(), count, all.begin());
+    all[count] = {wake_pipe[0], POLLIN, 0};
+    const int ready = ::poll(all.data(), static_cast<nfds_t>(count + 1), timeout_ms);
+    std::copy_n(all.begin(), count, watched.begin());
+    if (ready < 0)
+        return errno == EINTR ? woken_by_signal : 0;
+    if (all[count].revents != 0) {
+        drain_wake_pipe();
+        return woken_by_signal;
+    }
+    return ready;
+}
+
+void status_line_shown()
+{
+    status_line_open = true;
+}
+
+void end_status_line()
+{
+    if (status_line_open)
+        std::fputc('\n', stderr);
+    status_line_open = false;
 }
 
 void reset_getopt()
@@ -210,8 +306,29 @@ void set_nonblocking(int fd)
 }
 
 receive_status receive_datagram(
-    int sock, std::span<std::uint8_t, receive_buffer_size> buffer, std::size_t& out_length, int also_watch)
+    int sock, std::span<std::uint8_t, receive_buffer_size> buffer, std::size_t& out_length, int also_watch, int wait_ms)
 {
+    std::array<pollfd, 1> watched = {{{also_watch, POLLIN, 0}}};
+    return receive_datagram(sock, buffer, out_length, watched, wait_ms);
+}
+
+receive_status receive_datagram(int sock, std::span<std::uint8_t, receive_buffer_size> buffer, std::size_t& out_length,
+    std::span<pollfd> also_watch, int wait_ms)
+{
+    // Wait, then take the datagram: one wait and one receive per datagram,
+    // as the least a receiver can do, and no periodic wake-ups. A datagram
+    // (or a key) that arrives is handled at once; a signal ends the wait.
+    std::array<pollfd, 7> watched{};
+    watched[0] = {sock, POLLIN, 0};
+    const std::size_t count = std::min(also_watch.size(), watched.size() - 1);
+    std::copy_n(also_watch.begin(), count, watched.begin() + 1);
+    const int ready = wait_for_events(std::span(watched).first(count + 1), wait_ms);
+    std::copy_n(watched.begin() + 1, count, also_watch.begin());
+    if (ready == woken_by_signal)
+        return receive_status::interrupted;
+    if (watched[0].revents == 0)
+        return receive_status::idle;
+
     sockaddr_in source{};
     socklen_t source_size = sizeof source;
     const ssize_t received
@@ -220,16 +337,11 @@ receive_status receive_datagram(
         out_length = static_cast<std::size_t>(received);
         return receive_status::datagram;
     }
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        // Wait for traffic rather than sleep blindly: a datagram (or a key)
-        // that arrives now is handled at once, and a signal still ends the
-        // wait early.
-        pollfd watched[2] = {{sock, POLLIN, 0}, {also_watch, POLLIN, 0}};
-        ::poll(watched, also_watch >= 0 ? 2 : 1, idle_wait_ms);
+    if (errno == EAGAIN || errno == EWOULDBLOCK)
         return receive_status::idle;
-    }
     if (errno == EINTR)
         return receive_status::interrupted;
+    end_status_line();
     std::perror("recvfrom");
     return receive_status::failed;
 }
@@ -254,6 +366,7 @@ bool send_datagram(const sender_endpoint& endpoint, std::span<const std::uint8_t
     const ssize_t sent = ::sendto(endpoint.sock.get(), datagram.data(), datagram.size(), 0,
         reinterpret_cast<const sockaddr*>(&endpoint.destination), sizeof endpoint.destination);
     if (sent < 0) {
+        end_status_line();
         std::perror("sendto");
         return false;
     }

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <unistd.h>
 
 constexpr int default_port = 6454;
@@ -35,12 +36,43 @@ constexpr int idle_wait_ms = 10;
 #define POSIX_OPTIONS(letters) letters
 #endif
 
-// Cleared by signal_handler (and by the monitor's Ctrl+C key); the loops
+// Descriptors 0, 1 and 2 opened on /dev/null where they were closed, so that
+// no socket or file the program opens takes their place: a closed standard
+// input then reads as empty, a closed output swallows what is written. The
+// first thing every program does.
+void ensure_standard_descriptors();
+
+// Cleared by signal_handler (and by the monitor's quit keys); the loops
 // re-read it on every test.
 extern volatile std::sig_atomic_t running;
+// Clears `running` and wakes the wait (wake_waiter).
 void signal_handler(int signal_number);
-// signal_handler for SIGINT, then for SIGTERM.
+// signal_handler for SIGINT, SIGTERM and SIGHUP.
 void install_stop_handlers();
+// Installs `handler` without SA_RESTART, so that a blocking call (the open of
+// a FIFO, a read of a pipe, a wait) returns at once with EINTR, and sets up
+// the wake-up pipe. False when sigaction failed.
+// With `restart`, calls other than the waits are resumed after the handler
+// instead (for signals that only ask the loop to look at something).
+bool install_handler(int signal_number, void (*handler)(int), bool restart = false);
+// From a signal handler: makes the current or the next wait_for_events
+// return at once. Async-signal-safe; keeps errno.
+void wake_waiter();
+
+// What wait_for_events returns when a signal handler woke it.
+constexpr int woken_by_signal = -1;
+// Waits for none of the periodic wake-ups: until one of `watched` is ready
+// (the number ready), `timeout_ms` has passed (0; no_timeout waits for ever)
+// or a signal handler called wake_waiter (woken_by_signal), even one that ran
+// just before the wait began. Entries with a negative descriptor are skipped.
+constexpr int no_timeout = -1;
+int wait_for_events(std::span<pollfd> watched, int timeout_ms);
+
+// A live status line, rewritten in place on standard error with a carriage
+// return. status_line_shown after writing one; end_status_line before any
+// other message, so that the message starts on a line of its own.
+void status_line_shown();
+void end_status_line();
 
 // Lets a program (or a test) run getopt again over a new argument list.
 void reset_getopt();
@@ -128,11 +160,15 @@ void set_nonblocking(int fd);
 
 enum class receive_status { datagram, idle, interrupted, failed };
 
-// One receive: a datagram, or after an empty queue a wait of at most 10 ms for
-// the socket (or `also_watch`, when not -1) to become readable. A failure other
-// than an empty queue or a signal is reported with perror("recvfrom").
-receive_status receive_datagram(
-    int sock, std::span<std::uint8_t, receive_buffer_size> buffer, std::size_t& out_length, int also_watch = -1);
+// One receive: a datagram, or after an empty queue a wait of at most
+// `wait_ms` (no_timeout: no limit) for the socket (or `also_watch`, when not
+// -1) to become readable, ended early by a signal. A failure other than an
+// empty queue or a signal is reported with perror("recvfrom").
+receive_status receive_datagram(int sock, std::span<std::uint8_t, receive_buffer_size> buffer, std::size_t& out_length,
+    int also_watch = -1, int wait_ms = idle_wait_ms);
+// The same, watching all of `also_watch` (at most 6 entries) as they ask.
+receive_status receive_datagram(int sock, std::span<std::uint8_t, receive_buffer_size> buffer, std::size_t& out_length,
+    std::span<pollfd> also_watch, int wait_ms);
 
 struct sender_endpoint {
     unique_fd sock;

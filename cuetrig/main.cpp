@@ -23,7 +23,7 @@ void watch_channel(int sock, const watch_config& config)
     bool has_last_value = false;
     while (running) {
         std::size_t length = 0;
-        const receive_status status = receive_datagram(sock, datagram, length);
+        const receive_status status = receive_datagram(sock, datagram, length, -1, no_timeout);
         if (status == receive_status::failed)
             break;
         std::uint16_t universe = 0;
@@ -47,6 +47,7 @@ void watch_channel(int sock, const watch_config& config)
 
 int main(int argc, char* argv[])
 {
+    ensure_standard_descriptors();
     watch_config config;
     if (const int status = read_command_line(argc, argv, config); status >= 0)
         return status;

@@ -6,12 +6,14 @@
 #include "runtime.hpp"
 
 #include <array>
+#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 
 int main(int argc, char* argv[])
 {
+    ensure_standard_descriptors();
     if (!asks_for_help_or_version(argc, argv, option_letters))
         print_banner("framelog", "records Art-Net DMX to CSV");
     recorder_settings settings;
@@ -27,13 +29,22 @@ int main(int argc, char* argv[])
     const unique_fd sock = open_receiver(settings.port, bind_hints::shown);
     if (!sock)
         return 1;
+    // A FIFO's open waits for a reader; a stop request ends that wait.
     unique_file file(std::fopen(settings.path, "w"));
+    if (!file && errno == EINTR && !running) {
+        print_shutdown_report(recording_state{});
+        return 0;
+    }
     if (!file) {
         std::perror("fopen");
         return 1;
     }
-    if (!write_header(file.get(), settings))
-        return 1;
+    if (!write_header(file.get(), settings)) {
+        if (running)
+            return 1;
+        print_shutdown_report(recording_state{});
+        return 0;
+    }
     print_startup_report(settings);
     set_nonblocking(sock.get());
 
@@ -44,7 +55,7 @@ int main(int argc, char* argv[])
     int exit_status = 0;
     while (running) {
         std::size_t received = 0;
-        const receive_status status = receive_datagram(sock.get(), buffer, received);
+        const receive_status status = receive_datagram(sock.get(), buffer, received, -1, no_timeout);
         if (status == receive_status::failed)
             break;
         std::uint16_t universe = 0;
@@ -58,6 +69,10 @@ int main(int argc, char* argv[])
         const std::int64_t now = get_time_ms();
         if (is_change(state, data, length)) {
             if (!write_row(file.get(), row_delay(state, now, settings.min_delay), std::span(data).first(length))) {
+                // A stop request that cut short a write to a slow reader is
+                // a stop like any other.
+                if (!running)
+                    break;
                 drop_partial_row(file.get(), complete_size);
                 exit_status = 1;
                 break;

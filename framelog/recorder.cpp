@@ -130,15 +130,13 @@ namespace {
 // process; its failure is the one a full disk usually shows.
 bool flush(std::FILE* file, bool written)
 {
-    if (!written) {
-        std::perror("fprintf");
-        return false;
-    }
-    if (std::fflush(file) != 0) {
-        std::perror("fflush");
-        return false;
-    }
-    return true;
+    if (written && std::fflush(file) == 0)
+        return true;
+    if (errno == EINTR && !running)
+        return false; // stopped while a reader was slow: no error of the file
+    end_status_line();
+    std::perror(written ? "fflush" : "fprintf");
+    return false;
 }
 
 } // namespace
@@ -167,8 +165,10 @@ bool write_row(std::FILE* file, std::uint16_t delay, std::span<const std::uint8_
 void drop_partial_row(std::FILE* file, long complete_size)
 {
     // Devices and pipes cannot be cut (EINVAL); nothing was promised there.
-    if (complete_size >= 0 && ::ftruncate(::fileno(file), complete_size) != 0 && errno != EINVAL)
+    if (complete_size >= 0 && ::ftruncate(::fileno(file), complete_size) != 0 && errno != EINVAL) {
+        end_status_line();
         std::perror("ftruncate");
+    }
 }
 
 void print_startup_report(const recorder_settings& settings)
@@ -191,6 +191,7 @@ void print_status(const recording_state& state, std::uint16_t universe, std::siz
     std::fprintf(stderr, "\rFrames recorded: %llu | Packets: %llu (Universe %d, %zu channels)   ",
         state.frames_recorded, state.packets_received, universe, length);
     std::fflush(stderr);
+    status_line_shown();
 }
 
 void print_shutdown_report(const recording_state& state)

@@ -152,6 +152,7 @@ int send_lines(const line_settings& settings, const sender_endpoint& endpoint)
 
 int main(int argc, char* argv[])
 {
+    ensure_standard_descriptors();
     line_settings settings;
     if (const int status = read_options(argc, argv, settings); status >= 0)
         return status;

@@ -112,12 +112,14 @@ void print_status(const ramp_settings& settings, unsigned long long frames_sent,
         std::fprintf(stderr, "| Progress: %llu/%d", frames_sent, settings.frame_count);
     std::fprintf(stderr, "   ");
     std::fflush(stderr);
+    status_line_shown();
 }
 
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    ensure_standard_descriptors();
     if (!asks_for_help_or_version(argc, argv, option_letters))
         print_banner("rampgen", "Art-Net test pattern generator");
     ramp_settings settings;

@@ -7,6 +7,7 @@
 #include "runtime.hpp"
 
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 
@@ -34,14 +35,20 @@ playback_end play(
     std::uint8_t sequence = 1; // wraps 255 -> 0 -> 1
     std::int64_t hold_end = monotonic_ns();
     while (running) {
-        if (std::fgets(line.data(), line.size(), file) == nullptr)
-            return std::ferror(file) ? playback_end::read_error : playback_end::end_of_file;
+        if (std::fgets(line.data(), line.size(), file) == nullptr) {
+            // A read of a pipe that a stop request cut short is a stop.
+            if (std::ferror(file))
+                return running ? playback_end::read_error : playback_end::stopped;
+            return playback_end::end_of_file;
+        }
         std::uint16_t delay = 0;
         std::size_t count = 0;
         const int parsed = parse_csv_line(line.data(), delay, frame, count);
-        if (parsed < 0)
+        if (parsed < 0) {
             // Numbered by the frame it would have been, not by its line.
+            end_status_line();
             std::fprintf(stderr, "Error parsing line %llu\n", frames_sent + 1);
+        }
         if (parsed <= 0)
             continue;
 
@@ -52,6 +59,7 @@ playback_end play(
         ++frames_sent;
         std::fprintf(stderr, "Frame %llu: %zu channels, delay %d ms\r", frames_sent, count, delay);
         std::fflush(stderr);
+        status_line_shown();
 
         hold_end = hold_until(hold_end, delay, monotonic_ns());
         // Another signal than a stop request only restarts the wait.
@@ -74,6 +82,7 @@ void print_end_report(playback_end end, unsigned long long frames_sent)
 
 int main(int argc, char* argv[])
 {
+    ensure_standard_descriptors();
     if (!asks_for_help_or_version(argc, argv, option_letters))
         print_banner("showrun", "plays Art-Net DMX recordings");
     player_settings settings;
@@ -90,7 +99,10 @@ int main(int argc, char* argv[])
     const auto endpoint = open_sender(settings.target, settings.port);
     if (!endpoint)
         return 1;
+    // A FIFO's open waits for a writer; a stop request ends that wait.
     const unique_file file(std::fopen(settings.file, "r"));
+    if (!file && errno == EINTR && !running)
+        return 0;
     if (!file) {
         std::perror("fopen");
         return 1;

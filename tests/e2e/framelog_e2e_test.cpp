@@ -214,7 +214,7 @@ TEST(FramelogE2E, FullDiskEndsTheRecordingWithTheErrorTheReportAndStatus1)
     r.send(0, std::vector<std::uint8_t>(512, 255), false);
     EXPECT_EQ(r.p->wait(5000), 1);
     EXPECT_EQ(r.file(), header_all + "0,1,1\n") << "the partial row is cut off";
-    EXPECT_NE(r.p->err().find("   fflush: File too large\n\nRecording stopped.\nFrames recorded: 1 (only changes)\n"
+    EXPECT_NE(r.p->err().find("   \nfflush: File too large\n\nRecording stopped.\nFrames recorded: 1 (only changes)\n"
                               "Packets received: 2\nEfficiency: 50.0% reduction (recorded 1 of 2 packets)\n"),
         std::string::npos)
         << r.p->err();

@@ -74,6 +74,12 @@ process::process(const std::vector<std::string>& args, input_mode input, const s
         dup2(in_fd, 0);
         dup2(out[1], 1);
         dup2(err[1], 2);
+        if (input == input_mode::closed)
+            close(0);
+        if (input == input_mode::closed_output) {
+            close(1);
+            close(2);
+        }
         for (const auto& entry : extra_env)
             putenv(const_cast<char*>(entry.c_str()));
         if (!directory.empty() && chdir(directory.c_str()) != 0)

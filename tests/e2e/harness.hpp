@@ -22,7 +22,9 @@ struct run_result {
     std::string err;
 };
 
-enum class input_mode { pipe, null_device };
+// Standard input on a pipe, on /dev/null, or closed; `closed_output` closes
+// standard output and error too.
+enum class input_mode { pipe, null_device, closed, closed_output };
 
 // A running program with its standard streams on pipes.
 class process {

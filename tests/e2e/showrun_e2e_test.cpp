@@ -157,7 +157,7 @@ TEST(ShowrunE2E, SkippedLinesAreSilentAndErrorsCarryTheNextFrameNumber)
         frames += "Frame " + std::to_string(k) + ": 1 channels, delay 0 ms\r";
     EXPECT_EQ(result.err,
         report(path, capture.port()) + "Error parsing line 1\n" + frames
-            + "Error parsing line 6\nFrame 6: 2 channels, delay 0 ms\r\nPlayback complete: 6 frames\n");
+            + "\nError parsing line 6\nFrame 6: 2 channels, delay 0 ms\r\nPlayback complete: 6 frames\n");
     const auto datagrams = capture.receive_many(7, 1000);
     ASSERT_EQ(datagrams.size(), 6u);
     for (std::uint8_t k = 0; k < 5; ++k)

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <climits>
+#include <csignal>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -222,4 +224,25 @@ TEST(Runtime, NextOptionTakesTheLongOptionsOnlyWhereAnOptionMayStand)
         EXPECT_EQ(seen, c.options) << c.words[1];
     }
     opterr = 1;
+}
+
+TEST(Runtime, ASignalJustBeforeTheWaitStillEndsIt)
+{
+    unique_fd receiver = open_receiver(0, bind_hints::hidden);
+    ASSERT_TRUE(receiver);
+    set_nonblocking(receiver.get());
+    install_stop_handlers();
+    std::array<std::uint8_t, receive_buffer_size> buffer{};
+    std::size_t length = 0;
+    // The handler runs before the wait begins: without the wake-up pipe this
+    // wait would last for ever, as nothing arrives.
+    std::raise(SIGTERM);
+    EXPECT_EQ(running, 0);
+    EXPECT_EQ(receive_datagram(receiver.get(), buffer, length, -1, no_timeout), receive_status::interrupted);
+    running = 1;
+    // The wake-up was used up: a wait now times out as usual.
+    pollfd none{-1, POLLIN, 0};
+    EXPECT_EQ(wait_for_events(std::span(&none, 1), 20), 0);
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(signal_number, SIG_DFL);
 }
