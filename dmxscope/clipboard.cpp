@@ -4,7 +4,10 @@
 
 #include <array>
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -22,9 +25,9 @@ extern char** environ;
 
 namespace {
 
-// "Universe,Channel,Value\n" and 512 lines of at most "65535,512,255\n".
-constexpr std::size_t csv_text_capacity = 8192;
-constexpr int pipe_wait_ms = 100;
+// How long a command asked to end with SIGTERM gets before SIGKILL.
+constexpr int grace_steps = 10;
+constexpr long grace_step_ns = 5'000'000;
 
 bool is_set(const char* variable)
 {
@@ -67,29 +70,38 @@ std::string_view render_csv(
     return length > 0 ? std::string_view(buffer.data(), static_cast<std::size_t>(length)) : std::string_view();
 }
 
-// Writes `text` into the pipe while the command lives. False when the
-// command ended first (its status then in `status`, `ended` set) or a write
-// failed.
-bool feed_command(int pipe_end, pid_t command, std::string_view text, int& status, bool& ended)
+// Asks the command to end, then makes it, and reaps it.
+void end_command(pid_t pid)
 {
-    set_nonblocking(pipe_end);
-    while (!text.empty()) {
-        const ssize_t written = ::write(pipe_end, text.data(), text.size());
-        if (written > 0) {
-            text.remove_prefix(static_cast<std::size_t>(written));
-            continue;
-        }
-        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-            return false;
-        // The pipe is full: wait for the command to read, unless it is gone.
-        if (::waitpid(command, &status, WNOHANG) == command) {
-            ended = true;
-            return false;
-        }
-        pollfd room{pipe_end, POLLOUT, 0};
-        ::poll(&room, 1, pipe_wait_ms);
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    for (int step = 0; step < grace_steps; ++step) {
+        if (::waitpid(pid, &status, WNOHANG) == pid)
+            return;
+        const timespec pause{0, grace_step_ns};
+        ::nanosleep(&pause, nullptr);
     }
-    return true;
+    ::kill(pid, SIGKILL);
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+
+// Writes what the pipe takes now; closes it once the whole text is in, so
+// the command sees the end of its input.
+void feed_command(clipboard_export& job)
+{
+    while (job.to_command && job.written < job.length) {
+        const ssize_t written = ::write(job.to_command.get(), job.text.data() + job.written, job.length - job.written);
+        if (written > 0) {
+            job.written += static_cast<std::size_t>(written);
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            return;
+        } else if (errno != EINTR) {
+            job.feed_failed = true;
+            break;
+        }
+    }
+    job.to_command.reset();
 }
 
 } // namespace
@@ -118,49 +130,89 @@ const char* const* choose_clipboard_command(const char* wayland_display, const c
 #endif
 }
 
-bool pipe_to_command(const char* const* command, std::uint16_t universe, dmx_levels levels, std::size_t count)
+bool start_export(clipboard_export& job, const char* const* command, std::uint16_t universe, dmx_levels levels,
+    std::size_t count, std::int64_t now)
 {
-    std::array<char, csv_text_capacity> buffer{};
-    const std::string_view text = render_csv(buffer, universe, levels, count);
+    const std::string_view text = render_csv(job.text, universe, levels, count);
     std::array<int, 2> ends{};
     if (text.empty() || !close_on_exec_pipe(ends))
         return false;
-    const unique_fd from_monitor(ends[0]);
-    unique_fd to_command(ends[1]);
+    job.from_monitor.reset(ends[0]);
+    job.to_command.reset(ends[1]);
 
     posix_spawn_file_actions_t actions;
     ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_adddup2(&actions, from_monitor.get(), STDIN_FILENO);
+    ::posix_spawn_file_actions_adddup2(&actions, job.from_monitor.get(), STDIN_FILENO);
     pid_t pid = -1;
     const int spawned = ::posix_spawnp(&pid, command[0], &actions, nullptr, const_cast<char* const*>(command), environ);
     ::posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
+    if (spawned != 0) {
+        job.to_command.reset();
+        job.from_monitor.reset();
         return false;
-
-    // The monitor keeps the read end open until the command has ended: the
-    // writes then never raise SIGPIPE (which would end the monitor with its
-    // terminal still raw), and text the command left unread is still in the
-    // pipe to be noticed.
-    int status = 0;
-    bool ended = false;
-    const bool fed = feed_command(to_command.get(), pid, text, status, ended);
-    to_command.reset();
-    while (!ended && ::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
-            return false;
     }
-    int unread = 0;
-    ::ioctl(from_monitor.get(), FIONREAD, &unread);
-    return fed && unread == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    job.pid = pid;
+    job.length = text.size();
+    job.written = 0;
+    job.feed_failed = false;
+    job.count = count;
+    job.deadline = now + export_time_limit_ns;
+    set_nonblocking(job.to_command.get());
+    feed_command(job);
+    return true;
 }
 
-void copy_to_clipboard_csv(std::uint16_t universe, dmx_levels levels, std::size_t count)
+export_state continue_export(clipboard_export& job, std::int64_t now)
+{
+    if (job.pid < 0)
+        return export_state::failed;
+    feed_command(job);
+    int status = 0;
+    const pid_t ended = ::waitpid(job.pid, &status, WNOHANG);
+    if (ended == 0 && now < job.deadline)
+        return export_state::under_way;
+    if (ended == 0)
+        end_command(job.pid);
+    job.pid = -1;
+    job.to_command.reset();
+    int unread = 0;
+    ::ioctl(job.from_monitor.get(), FIONREAD, &unread);
+    job.from_monitor.reset();
+    const bool read_all = !job.feed_failed && job.written == job.length && unread == 0;
+    return ended == 0 || !read_all || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ? export_state::failed
+                                                                                     : export_state::succeeded;
+}
+
+void cancel_export(clipboard_export& job)
+{
+    if (job.pid < 0)
+        return;
+    end_command(job.pid);
+    job.pid = -1;
+    job.to_command.reset();
+    job.from_monitor.reset();
+}
+
+int export_wait_ms(const clipboard_export& job, std::int64_t now)
+{
+    if (job.pid < 0)
+        return no_timeout;
+    const std::int64_t left = job.deadline - now;
+    return left <= 0 ? 0 : static_cast<int>((left + 999'999) / 1'000'000);
+}
+
+void copy_to_clipboard_csv(clipboard_export& job, std::uint16_t universe, dmx_levels levels, std::size_t count)
 {
     const char* const* command
         = choose_clipboard_command(std::getenv("WAYLAND_DISPLAY"), std::getenv("DISPLAY"), std::getenv("PATH"));
-    if (command == nullptr || !pipe_to_command(command, universe, levels, count)) {
+    if (command == nullptr || !start_export(job, command, universe, levels, count, monotonic_ns()))
         std::fprintf(stderr, "Error: Could not open clipboard\n");
-        return;
-    }
-    std::fprintf(stderr, "Copied %zu channels to clipboard (CSV format)\n", count);
+}
+
+void report_export(const clipboard_export& job, export_state state)
+{
+    if (state == export_state::succeeded)
+        std::fprintf(stderr, "Copied %zu channels to clipboard (CSV format)\n", job.count);
+    else if (state == export_state::failed)
+        std::fprintf(stderr, "Error: Could not open clipboard\n");
 }

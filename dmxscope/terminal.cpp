@@ -22,11 +22,17 @@ void raw_terminal::setup_terminal()
     saved = ::tcgetattr(STDIN_FILENO, &original_termios) == 0;
     if (!saved)
         return;
-    termios raw = original_termios;
-    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-    raw.c_cc[VMIN] = 0;
-    raw.c_cc[VTIME] = 0;
-    ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    raw_termios = original_termios;
+    raw_termios.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    raw_termios.c_cc[VMIN] = 0;
+    raw_termios.c_cc[VTIME] = 0;
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &raw_termios);
+}
+
+void raw_terminal::reapply() const
+{
+    if (saved)
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &raw_termios);
 }
 
 // Only settings that were read are written back: zeros would wreck the

@@ -9,10 +9,10 @@ bool color_wanted(bool output_is_terminal, const char* colorterm, const char* te
 // color_wanted for this process's standard output and environment.
 bool check_color_support();
 
-// Keys one at a time without echo while the monitor runs (setup_terminal),
-// the saved settings put back by restore_terminal or, on any other way out,
-// by the destructor. Ctrl+C still raises SIGINT. Standard input that is not
-// a terminal is left alone.
+// Keys one at a time without echo while the monitor runs (setup_terminal,
+// which saves the settings as they are), the saved settings put back by
+// restore_terminal or, on any other way out, by the destructor. Ctrl+C still
+// raises SIGINT. Standard input that is not a terminal is left alone.
 class raw_terminal {
 public:
     raw_terminal() { setup_terminal(); }
@@ -22,9 +22,14 @@ public:
 
     void setup_terminal();
     void restore_terminal();
+    // After the process was stopped and continued without the monitor's
+    // knowing (SIGSTOP), the shell may have put its own settings in: the
+    // monitor's go back on.
+    void reapply() const;
 
 private:
     termios original_termios{};
+    termios raw_termios{};
     bool saved = false;
 };
 

@@ -42,10 +42,14 @@ long long now_ms()
 
 // dmxscope on a pseudo-terminal (standard input and output), standard error
 // on a pipe. The terminal starts cooked but without ONLCR, so the screen
-// arrives byte for byte.
+// arrives byte for byte. With `job_control` it runs as a shell runs a job: in
+// a process group of its own in the foreground of the terminal's session,
+// under a parent of that session that waits for it, so that Ctrl+Z can stop
+// it (the kernel does not stop an orphaned process group).
 class monitor {
 public:
-    monitor(const std::vector<std::string>& args, const std::vector<std::string>& env = {}, bool isig = true)
+    monitor(const std::vector<std::string>& args, const std::vector<std::string>& env = {}, bool isig = true,
+        bool job_control = false)
     {
         master_ = posix_openpt(O_RDWR | O_NOCTTY);
         if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
@@ -89,6 +93,18 @@ public:
             setsid();
             const int tty = open(slave_name.c_str(), O_RDWR);
             ioctl(tty, TIOCSCTTY, 0);
+            if (job_control && (pid_ = fork()) != 0) {
+                int status = 0;
+                while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+                }
+                _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+            }
+            if (job_control) {
+                setpgid(0, 0);
+                signal(SIGTTOU, SIG_IGN); // tcsetpgrp from the background
+                tcsetpgrp(tty, getpid());
+                signal(SIGTTOU, SIG_DFL);
+            }
             dup2(tty, 0);
             dup2(tty, 1);
             dup2(err_pipe[1], 2);
@@ -100,6 +116,9 @@ public:
         }
         close(err_pipe[1]);
         err_fd_ = err_pipe[0];
+        target_ = pid_;
+        for (int i = 0; job_control && i < 200 && ((target_ = tcgetpgrp(master_)) <= 0 || target_ == pid_); ++i)
+            usleep(5000);
     }
     monitor(const monitor&) = delete;
     monitor& operator=(const monitor&) = delete;
@@ -112,6 +131,8 @@ public:
     }
 
     void type(std::string_view keys) { (void)!write(master_, keys.data(), keys.size()); }
+    // The monitor's own process (not its waiting parent under job control).
+    pid_t target() const { return target_; }
     bool wait_for(std::string_view text, int timeout_ms = 8000) { return wait_in(screen, text, timeout_ms); }
     bool wait_for_err(std::string_view text, int timeout_ms = 8000) { return wait_in(err, text, timeout_ms); }
     // Waits for a screen whose title holds `title` to arrive whole: up to the
@@ -132,8 +153,22 @@ public:
             pump(20);
         }
     }
+    // Waits for a whole screen that begins after `offset` in the output.
+    bool wait_for_screen_after(std::size_t offset, int timeout_ms = 8000)
+    {
+        const long long deadline = now_ms() + timeout_ms;
+        for (;;) {
+            const std::size_t start = screen.find(clear, offset);
+            if (start != std::string::npos && screen.find("example.org\n", start) != std::string::npos)
+                return true;
+            if (now_ms() > deadline)
+                return false;
+            pump(20);
+        }
+    }
     // The last screen drawn (from the last clear-screen sequence).
     std::string last_screen() const { return screen.substr(std::min(screen.rfind(clear), screen.size())); }
+    void set_settings(const termios& wanted) const { tcsetattr(slave_, TCSANOW, &wanted); }
     termios settings() const
     {
         termios now{};
@@ -144,8 +179,8 @@ public:
     // Sends the signal (unless 0) and waits for the end; SIGKILL at the deadline.
     int stop(int signal_number, int timeout_ms = 8000)
     {
-        if (status_ >= -1 && pid_ > 0 && signal_number != 0 && !done_)
-            kill(pid_, signal_number);
+        if (status_ >= -1 && target_ > 0 && signal_number != 0 && !done_)
+            kill(target_, signal_number);
         const long long deadline = now_ms() + timeout_ms;
         while (!done_) {
             int status = 0;
@@ -153,6 +188,7 @@ public:
                 done_ = true;
                 status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
             } else if (now_ms() > deadline) {
+                kill(target_, SIGKILL);
                 kill(pid_, SIGKILL);
             } else {
                 pump(10);
@@ -198,7 +234,7 @@ private:
     }
 
     int master_ = -1, slave_ = -1, err_fd_ = -1;
-    pid_t pid_ = -1;
+    pid_t pid_ = -1, target_ = -1;
     bool done_ = false;
     int status_ = -1;
 };
@@ -480,4 +516,96 @@ TEST(DmxscopeE2E, AScreenReaderThatWentAwayStopsTheMonitorCleanly)
     p.close_output();
     send(port, 1, {1, 2, 3});
     EXPECT_EQ(p.wait(5000), 0) << "ended by SIGPIPE, terminal left raw";
+}
+
+TEST(DmxscopeE2E, HangupAndQuitStopTheMonitorCleanly)
+{
+    for (const int signal_number : {SIGHUP, SIGQUIT}) {
+        SCOPED_TRACE(signal_number);
+        const int port = free_udp_port();
+        monitor m({"-p", std::to_string(port)});
+        ASSERT_TRUE(m.wait_for("\n\n"));
+        send(port, 1, {1});
+        ASSERT_TRUE(m.wait_for_screen("(Packets: 1)"));
+        EXPECT_EQ(m.stop(signal_number), 0);
+        EXPECT_EQ(m.screen.substr(m.screen.size() - stopped.size()), stopped);
+        EXPECT_TRUE(same_settings(m.settings(), m.before));
+    }
+}
+
+#ifdef __linux__
+bool process_stopped(pid_t pid, bool wanted)
+{
+    for (int i = 0; i < 400; ++i) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string pid_field, name, state;
+        stat >> pid_field >> name >> state;
+        if ((state == "T") == wanted)
+            return true;
+        usleep(5000);
+    }
+    return false;
+}
+
+TEST(DmxscopeE2E, CtrlZGivesTheTerminalBackAndContinuingTakesItAgain)
+{
+    const int port = free_udp_port();
+    monitor m({"-p", std::to_string(port)}, {}, true, true);
+    ASSERT_TRUE(m.wait_for("\n\n"));
+    send(port, 1, {1});
+    ASSERT_TRUE(m.wait_for_screen("(Packets: 1)"));
+    const std::size_t screens = m.screen.size();
+
+    kill(-m.target(), SIGTSTP); // what Ctrl+Z does
+    ASSERT_TRUE(process_stopped(m.target(), true));
+    EXPECT_TRUE(same_settings(m.settings(), m.before)) << "the terminal as it was while stopped";
+
+    kill(-m.target(), SIGCONT); // what fg does
+    ASSERT_TRUE(process_stopped(m.target(), false));
+    EXPECT_TRUE(m.wait_for_screen_after(screens)) << "redrawn once continued";
+    EXPECT_EQ(m.settings().c_lflag & (ICANON | ECHO), 0u);
+
+    // A stop from outside (SIGSTOP) during which the shell puts its own
+    // settings in: the monitor's go back on with SIGCONT.
+    kill(m.target(), SIGSTOP);
+    ASSERT_TRUE(process_stopped(m.target(), true));
+    m.set_settings(m.before);
+    kill(m.target(), SIGCONT);
+    for (int i = 0; i < 200 && (m.settings().c_lflag & ICANON) != 0; ++i)
+        usleep(5000);
+    EXPECT_EQ(m.settings().c_lflag & (ICANON | ECHO), 0u);
+    send(port, 1, {2});
+    ASSERT_TRUE(m.wait_for_screen("(Packets: 2)"));
+    EXPECT_EQ(m.stop(SIGINT), 0);
+    EXPECT_TRUE(same_settings(m.settings(), m.before));
+}
+#endif
+
+TEST(DmxscopeE2E, AHangingExportIsEndedAndTheMonitorGoesOn)
+{
+    fake_xclip clip("exec sleep 30");
+    for (const bool stop_during_export : {false, true}) {
+        SCOPED_TRACE(stop_during_export);
+        const int port = free_udp_port();
+        monitor m({"-p", std::to_string(port)}, clip.env());
+        ASSERT_TRUE(m.wait_for("\n\n"));
+        send(port, 1, {1});
+        ASSERT_TRUE(m.wait_for_screen("(Packets: 1)"));
+        m.type("c");
+        usleep(200'000);
+        send(port, 1, {2}); // drawn while the command hangs
+        ASSERT_TRUE(m.wait_for_screen("(Packets: 2)", 1500));
+        if (stop_during_export) {
+            const long long start = now_ms();
+            EXPECT_EQ(m.stop(SIGINT), 0);
+            EXPECT_LT(now_ms() - start, 500);
+            EXPECT_EQ(m.err, "");
+        } else {
+            ASSERT_TRUE(m.wait_for_err("Error: Could not open clipboard\n", 5000));
+            m.type("b");
+            ASSERT_TRUE(m.wait_for_screen("[Bar Graph Mode]"));
+            EXPECT_EQ(m.stop(SIGTERM), 0);
+        }
+        EXPECT_TRUE(same_settings(m.settings(), m.before));
+    }
 }
