@@ -3,14 +3,24 @@
 #include "runtime.hpp"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <string_view>
 
 bool write_csv_frame(std::FILE* file, std::uint16_t delay, std::span<const std::uint8_t> data)
 {
-    bool written = std::fprintf(file, "%d", delay) >= 0;
-    for (const std::uint8_t level : data)
-        written = std::fprintf(file, ",%d", level) >= 0 && written;
-    return std::fputc('\n', file) != EOF && written;
+    // The row is put together here and handed over in one write: a recorder
+    // writes one per packet, and a call per level would cost more than the
+    // rest of its work together.
+    std::array<char, csv_row_capacity> row{};
+    char* end = std::to_chars(row.data(), row.data() + row.size(), delay).ptr;
+    for (const std::uint8_t level : data.first(std::min(data.size(), channels_per_universe))) {
+        *end++ = ',';
+        end = std::to_chars(end, row.data() + row.size(), level).ptr;
+    }
+    *end++ = '\n';
+    const auto length = static_cast<std::size_t>(end - row.data());
+    return std::fwrite(row.data(), 1, length, file) == length;
 }
 
 int parse_csv_line(const char* line, std::uint16_t& out_delay, std::span<std::uint8_t, channels_per_universe> out_data,

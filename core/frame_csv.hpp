@@ -9,7 +9,12 @@
 #include <cstdio>
 #include <span>
 
-// One row: the delay, then ",level" per byte, then LF. Does not flush.
+// The longest row: a five-digit delay, 512 three-digit levels with their
+// commas, and the LF.
+constexpr std::size_t csv_row_capacity = 5 + channels_per_universe * 4 + 1;
+
+// One row: the delay, then ",level" per byte (at most 512), then LF. Does not
+// flush.
 // Returns false when a write to `file` failed.
 bool write_csv_frame(std::FILE* file, std::uint16_t delay, std::span<const std::uint8_t> data);
 
