@@ -328,7 +328,11 @@ receive_status receive_datagram(int sock, std::span<std::uint8_t, receive_buffer
         return receive_status::interrupted;
     if (watched[0].revents == 0)
         return receive_status::idle;
+    return receive_waiting(sock, buffer, out_length);
+}
 
+receive_status receive_waiting(int sock, std::span<std::uint8_t, receive_buffer_size> buffer, std::size_t& out_length)
+{
     sockaddr_in source{};
     socklen_t source_size = sizeof source;
     const ssize_t received

@@ -166,7 +166,10 @@ enum class receive_status { datagram, idle, interrupted, failed };
 // empty queue or a signal is reported with perror("recvfrom").
 receive_status receive_datagram(int sock, std::span<std::uint8_t, receive_buffer_size> buffer, std::size_t& out_length,
     int also_watch = -1, int wait_ms = idle_wait_ms);
-// The same, watching all of `also_watch` (at most 6 entries) as they ask.
+// A datagram that is waiting already, without any wait: idle when none is.
+receive_status receive_waiting(int sock, std::span<std::uint8_t, receive_buffer_size> buffer, std::size_t& out_length);
+// The same as receive_datagram, watching all of `also_watch` (at most 6
+// entries) as they ask.
 receive_status receive_datagram(int sock, std::span<std::uint8_t, receive_buffer_size> buffer, std::size_t& out_length,
     std::span<pollfd> also_watch, int wait_ms);
 

@@ -97,6 +97,7 @@ void print_report(const monitor_settings& settings)
 // terminal; each handler also wakes the loop's wait.
 volatile std::sig_atomic_t suspend_requested = 0;
 volatile std::sig_atomic_t continued = 0;
+volatile std::sig_atomic_t resized = 0;
 
 void on_suspend(int)
 {
@@ -107,6 +108,12 @@ void on_suspend(int)
 void on_continue(int)
 {
     continued = 1;
+    wake_waiter();
+}
+
+void on_resize(int)
+{
+    resized = 1;
     wake_waiter();
 }
 
@@ -126,8 +133,15 @@ void install_signal_handlers()
     install_handler(SIGPIPE, signal_handler);
     install_handler(SIGTSTP, on_suspend, true);
     install_handler(SIGCONT, on_continue, true);
+    install_handler(SIGWINCH, on_resize, true);
     install_handler(SIGCHLD, on_child, true);
 }
+
+// No screen is drawn sooner than this after the one before: about 60 a
+// second, as fast as anyone can read, while every datagram is still taken.
+constexpr std::int64_t screen_interval_ns = 16'000'000;
+// Datagrams taken in one go before the keys and the screen get their turn.
+constexpr int datagrams_per_pass = 1024;
 
 // The loop's state beside what the screens show.
 struct monitor_loop {
@@ -136,30 +150,96 @@ struct monitor_loop {
     const monitor_settings& settings;
     monitor_state& state;
     raw_terminal& terminal;
+    terminal_size size = read_terminal_size();
     std::size_t screen_count = 0; // channels on the screen now
+    std::size_t first_row = 0;    // of the window, when the rows do not fit
     bool keyboard_open = true;
+    key_reader keys;
+    bool changed = false;         // accepted packets not drawn yet
+    std::int64_t last_screen = 0; // when the last screen was drawn
     clipboard_export export_job;
 };
 
-void redraw(monitor_loop& loop)
+screen_layout current_layout(const monitor_loop& loop)
 {
-    if (loop.state.data_received)
-        display_dmx(stdout, loop.state, loop.state.current_universe, loop.state.dmx_data, loop.screen_count);
+    return choose_layout(loop.state.display_mode, loop.screen_count, loop.size);
 }
 
-// Acts on one key; false when it asks the monitor to stop.
-bool handle_key(int key, monitor_loop& loop)
+void redraw(monitor_loop& loop)
 {
+    if (!loop.state.data_received)
+        return;
+    const screen_layout layout = current_layout(loop);
+    loop.first_row = scroll_rows(layout, loop.first_row, 0);
+    display_screen(stdout, loop.state, loop.state.current_universe, loop.state.dmx_data, loop.screen_count, layout,
+        loop.first_row);
+    loop.changed = false;
+    loop.last_screen = monotonic_ns();
+}
+
+// Moves the window of a screen whose rows do not fit; keys that would move
+// it are ignored otherwise.
+void scroll(monitor_loop& loop, key_kind kind)
+{
+    const screen_layout layout = current_layout(loop);
+    if (!layout.scrolls())
+        return;
+    const auto page = static_cast<long>(layout.visible_rows);
+    const auto all = static_cast<long>(layout.total_rows);
+    long delta = 0;
+    switch (kind) {
+    case key_kind::up:
+        delta = -1;
+        break;
+    case key_kind::down:
+        delta = 1;
+        break;
+    case key_kind::page_up:
+        delta = -page;
+        break;
+    case key_kind::page_down:
+        delta = page;
+        break;
+    case key_kind::home:
+        delta = -all;
+        break;
+    default:
+        delta = all;
+        break;
+    }
+    const std::size_t first_row = scroll_rows(layout, loop.first_row, delta);
+    if (first_row != loop.first_row) {
+        loop.first_row = first_row;
+        redraw(loop);
+    }
+}
+
+// Acts on one key; false when it asks the monitor to stop. Where the
+// terminal's size is known, 'q' quits and j/k scroll as in other terminal
+// monitors; on a screen of unknown size those keys mean nothing.
+bool handle_key(key_press press, monitor_loop& loop)
+{
+    if (press.kind == key_kind::none)
+        return true;
+    const bool sized = loop.size.known();
+    if (press.kind != key_kind::byte) {
+        scroll(loop, press.kind);
+        return true;
+    }
     monitor_state& state = loop.state;
-    switch (key) {
+    switch (press.byte) {
     case 'b':
-    case 'B':
+    case 'B': {
+        // The first channel on the screen stays the first in the other mode.
+        const std::size_t first_channel = loop.first_row * current_layout(loop).per_row;
         state.display_mode = state.display_mode == 0 ? 1 : 0;
         // Before the first packet there is nothing to draw: the first one
         // appears in the mode chosen here.
         loop.screen_count = channels_per_universe;
+        loop.first_row = first_channel / current_layout(loop).per_row;
         redraw(loop);
         return true;
+    }
     case 'c':
     case 'C':
         // One export at a time; a key pressed while one runs starts none.
@@ -168,6 +248,14 @@ bool handle_key(int key, monitor_loop& loop)
         else if (loop.export_job.pid < 0)
             copy_to_clipboard_csv(loop.export_job, state.current_universe, state.dmx_data, channels_per_universe);
         return true;
+    case 'q':
+    case 'Q':
+        return !sized;
+    case 'j':
+    case 'k':
+        if (sized)
+            scroll(loop, press.byte == 'j' ? key_kind::down : key_kind::up);
+        return true;
     case ctrl_c_key: // reaches the program as a byte when it is not a signal
         return false;
     default:
@@ -175,8 +263,26 @@ bool handle_key(int key, monitor_loop& loop)
     }
 }
 
-// A packet the filter passes overwrites the start of dmx_data and is drawn;
-// any other leaves no trace.
+// Every key waiting on standard input; false when one asks to stop.
+bool read_keys(monitor_loop& loop)
+{
+    for (;;) {
+        const int key = check_keyboard();
+        if (key == -1)
+            return true;
+        // Once standard input has ended, nothing is read from it and the
+        // wait no longer watches it (it would be readable for ever).
+        if (key == end_of_input) {
+            loop.keyboard_open = false;
+            return true;
+        }
+        if (!handle_key(loop.keys.feed(static_cast<unsigned char>(key)), loop))
+            return false;
+    }
+}
+
+// A packet the filter passes overwrites the start of dmx_data and is drawn
+// with the next screen; any other leaves no trace.
 void accept_packet(monitor_loop& loop, std::uint16_t universe, std::span<const std::uint8_t> data)
 {
     const monitor_settings& settings = loop.settings;
@@ -188,7 +294,28 @@ void accept_packet(monitor_loop& loop, std::uint16_t universe, std::span<const s
     ++state.packet_count;
     state.data_received = true;
     loop.screen_count = data.size();
-    redraw(loop);
+    loop.changed = true;
+}
+
+// Takes every datagram that is waiting (up to a pass's share). False after a
+// failed receive.
+bool take_datagrams(monitor_loop& loop, int sock)
+{
+    std::array<std::uint8_t, receive_buffer_size> buffer{};
+    std::array<std::uint8_t, channels_per_universe> data{};
+    for (int taken = 0; taken < datagrams_per_pass; ++taken) {
+        std::size_t length = 0;
+        const receive_status received = receive_waiting(sock, buffer, length);
+        if (received == receive_status::failed)
+            return false;
+        if (received != receive_status::datagram)
+            return true;
+        std::uint16_t universe = 0;
+        std::size_t data_length = 0;
+        if (parse_artdmx(std::span(buffer).first(length), universe, data, data_length))
+            accept_packet(loop, universe, std::span(data).first(data_length));
+    }
+    return true;
 }
 
 // Ctrl+Z: the terminal as it was, the process stopped; once continued, the
@@ -206,52 +333,71 @@ void suspend(monitor_loop& loop)
     redraw(loop);
 }
 
-void run_monitor(monitor_loop& loop, int sock)
+// What the terminal asked for by signal: to be given back, to be taken again,
+// or a redraw at its new size.
+void answer_terminal_signals(monitor_loop& loop)
 {
-    std::array<std::uint8_t, receive_buffer_size> buffer{};
-    std::array<std::uint8_t, channels_per_universe> data{};
-    while (running) {
-        if (suspend_requested != 0)
-            suspend(loop);
-        if (continued != 0) {
-            continued = 0;
-            loop.terminal.reapply();
+    if (suspend_requested != 0)
+        suspend(loop);
+    if (continued != 0) {
+        continued = 0;
+        loop.terminal.reapply();
+        redraw(loop);
+    }
+    if (resized != 0) {
+        resized = 0;
+        const terminal_size size = read_terminal_size();
+        if (size != loop.size) {
+            // The first channel on the screen stays the first at the new size.
+            const std::size_t first_channel = loop.first_row * current_layout(loop).per_row;
+            loop.size = size;
+            loop.first_row = first_channel / current_layout(loop).per_row;
             redraw(loop);
         }
-        if (loop.keyboard_open) {
-            const int key = check_keyboard();
-            // Once standard input has ended, nothing is read from it and the
-            // wait no longer watches it (it would be readable for ever).
-            if (key == end_of_input)
-                loop.keyboard_open = false;
-            else if (!handle_key(key, loop))
-                running = 0;
-            if (!running)
-                break;
+    }
+}
+
+// Milliseconds to wait: until the next screen is due when packets wait to be
+// drawn, until the export's deadline, or for ever.
+int wait_ms(const monitor_loop& loop, std::int64_t now)
+{
+    int wait = export_wait_ms(loop.export_job, now);
+    if (loop.changed) {
+        const std::int64_t due = loop.last_screen + screen_interval_ns - now;
+        const int until_due = due <= 0 ? 0 : static_cast<int>((due + 999'999) / 1'000'000);
+        wait = wait == no_timeout ? until_due : std::min(wait, until_due);
+    }
+    return wait;
+}
+
+void run_monitor(monitor_loop& loop, int sock)
+{
+    while (running) {
+        answer_terminal_signals(loop);
+        if (loop.keyboard_open && !read_keys(loop)) {
+            running = 0;
+            break;
         }
+        if (!take_datagrams(loop, sock))
+            break;
         clipboard_export& job = loop.export_job;
         if (job.pid >= 0) {
             const export_state state = continue_export(job, monotonic_ns());
             if (state != export_state::under_way)
                 report_export(job, state);
         }
+        const std::int64_t now = monotonic_ns();
+        if (loop.changed && now - loop.last_screen >= screen_interval_ns)
+            redraw(loop);
 
-        // Waits for a datagram, a key, room in the export's pipe, the end of
-        // the export's command or its deadline, or a signal.
-        std::array<pollfd, 2> watched = {{
+        // Until a datagram, a key, room in the export's pipe, the end of the
+        // export's command, its deadline or the next screen, or a signal.
+        std::array<pollfd, 3> watched = {{
+            {sock, POLLIN, 0},
             {loop.keyboard_open ? STDIN_FILENO : -1, POLLIN, 0},
             {job.to_command ? job.to_command.get() : -1, POLLOUT, 0},
         }};
-        std::size_t length = 0;
-        const receive_status received
-            = receive_datagram(sock, buffer, length, watched, export_wait_ms(job, monotonic_ns()));
-        if (received == receive_status::failed)
-            break;
-        std::uint16_t universe = 0;
-        std::size_t data_length = 0;
-        if (received == receive_status::datagram
-            && parse_artdmx(std::span(buffer).first(length), universe, data, data_length))
-            accept_packet(loop, universe, std::span(data).first(data_length));
+        wait_for_events(watched, wait_ms(loop, monotonic_ns()));
     }
     cancel_export(loop.export_job);
 }
