@@ -4,6 +4,7 @@
 // the screens can be checked byte for byte on a memory stream.
 
 #include "artdmx.hpp"
+#include "terminal.hpp"
 
 #include <array>
 #include <cstddef>
@@ -42,6 +43,30 @@ void display_dmx_numbers(
     std::FILE* out, const monitor_state& state, std::uint16_t universe, dmx_levels levels, std::size_t count);
 void display_dmx_bargraph(
     std::FILE* out, const monitor_state& state, std::uint16_t universe, dmx_levels levels, std::size_t count);
+
+// How a screen is laid out: the full screen of 16 channels a row, when it
+// fits the terminal or the size is unknown, or one fitted to the terminal's
+// width with a window of the rows that fit its height.
+struct screen_layout {
+    bool fitted = false;
+    int columns = 0;              // the terminal's width (fitted only)
+    std::size_t per_row = 16;     // channels on a row
+    int bar_positions = 12;       // bar graph mode: the length of a full bar
+    std::size_t total_rows = 0;   // rows of channels for the count
+    std::size_t visible_rows = 0; // rows on the screen at once
+    bool scrolls() const { return visible_rows < total_rows; }
+};
+
+screen_layout choose_layout(int display_mode, std::size_t count, terminal_size size);
+// The window's first row, moved by `delta` rows and kept within the rows
+// there are (the last row at the bottom at most).
+std::size_t scroll_rows(const screen_layout& layout, std::size_t first_row, long delta);
+
+// One whole screen as `layout` says: the full screen of display_dmx, or the
+// fitted one showing the rows from `first_row` on, with the visible channel
+// range in its title and the quit and scroll keys in its footer.
+void display_screen(std::FILE* out, const monitor_state& state, std::uint16_t universe, dmx_levels levels,
+    std::size_t count, const screen_layout& layout, std::size_t first_row);
 
 // The clipboard text: "Universe,Channel,Value" and one line per channel from
 // 1 to `count`. False when a write failed.

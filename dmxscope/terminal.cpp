@@ -1,9 +1,11 @@
 #include "terminal.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include <sys/ioctl.h>
 #include <sys/select.h>
 #include <unistd.h>
 
@@ -60,4 +62,71 @@ int check_keyboard()
     if (got < 0 && (errno == EINTR || errno == EAGAIN))
         return -1;
     return end_of_input;
+}
+
+terminal_size read_terminal_size()
+{
+    winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0)
+        return {};
+    return {size.ws_row, size.ws_col};
+}
+
+key_press key_reader::feed(unsigned char byte)
+{
+    constexpr unsigned char escape = 0x1b;
+    const state was = state_;
+    state_ = state::plain;
+    switch (was) {
+    case state::plain:
+        if (byte == escape) {
+            state_ = state::escape;
+            return {};
+        }
+        return {key_kind::byte, byte};
+    case state::escape:
+        if (byte == '[' || byte == 'O') {
+            state_ = byte == '[' ? state::bracket : state::letter_o;
+            parameter_ = 0;
+            return {};
+        }
+        return {key_kind::byte, byte};
+    case state::bracket:
+        if (byte >= '0' && byte <= '9') {
+            parameter_ = std::min(parameter_ * 10 + (byte - '0'), 1000);
+            state_ = state::bracket;
+            return {};
+        }
+        if (byte == '~') {
+            switch (parameter_) {
+            case 1:
+            case 7:
+                return {key_kind::home};
+            case 4:
+            case 8:
+                return {key_kind::end};
+            case 5:
+                return {key_kind::page_up};
+            case 6:
+                return {key_kind::page_down};
+            default:
+                return {};
+            }
+        }
+        [[fallthrough]];
+    case state::letter_o:
+        switch (byte) {
+        case 'A':
+            return {key_kind::up};
+        case 'B':
+            return {key_kind::down};
+        case 'H':
+            return {key_kind::home};
+        case 'F':
+            return {key_kind::end};
+        default:
+            return {}; // another key's sequence (right, left, F1...): ignored
+        }
+    }
+    return {};
 }

@@ -1,6 +1,7 @@
-// Any datagram as dmxscope takes it: parsed, then drawn in both modes and
-// written as clipboard text. The screens must stay within their geometry (no
-// line wider than a bar line) and the text must have one line per channel.
+// Any datagram as dmxscope takes it: parsed, then drawn in both modes, full
+// and fitted to a terminal, and written as clipboard text. The screens must
+// stay within their geometry (no line wider than a bar line, or than the
+// terminal when fitted) and the text must have one line per channel.
 #include "artdmx.hpp"
 #include "render.hpp"
 
@@ -18,15 +19,20 @@ std::FILE* scratch()
     return file;
 }
 
-// Longest line and the number of newlines of what was written since rewind.
-void measure(std::FILE* file, std::size_t& widest, std::size_t& lines)
+// Longest line and the number of newlines of what was written since rewind;
+// with `plain`, escape sequences (up to their final letter) are not counted.
+void measure(std::FILE* file, std::size_t& widest, std::size_t& lines, bool plain = false)
 {
     const long size = std::ftell(file);
     std::rewind(file);
     widest = lines = 0;
     std::size_t width = 0;
+    bool in_sequence = false;
     for (long i = 0; i < size; ++i) {
-        if (std::fgetc(file) == '\n') {
+        const int c = std::fgetc(file);
+        if (plain && (in_sequence || c == '\033')) {
+            in_sequence = c == '\033' || !((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'));
+        } else if (c == '\n') {
             ++lines;
             width = 0;
         } else {
@@ -55,6 +61,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Colour adds 5 bytes before and 4 after a row line; the clear
         // sequence stands before the title.
         if (lines != 7 + rows * (mode == 0 ? 1 : 2) || widest > 246 + 9)
+            std::abort();
+    }
+    // The protocol version and physical bytes, which the parser ignores, pick
+    // a terminal of 20 to 275 columns and 10 to 73 rows, and the window.
+    const terminal_size terminal{10 + data[10] % 64, 20 + data[11]};
+    for (const int mode : {0, 1}) {
+        state.display_mode = mode;
+        const screen_layout layout = choose_layout(mode, length, terminal);
+        if (!layout.fitted)
+            continue;
+        std::FILE* file = scratch();
+        display_screen(file, state, universe, state.dmx_data, length, layout, data[13]);
+        measure(file, widest, lines, true);
+        if (widest > static_cast<std::size_t>(terminal.columns) || lines >= static_cast<std::size_t>(terminal.rows))
             std::abort();
     }
     std::FILE* file = scratch();

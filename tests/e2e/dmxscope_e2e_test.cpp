@@ -169,6 +169,13 @@ public:
     // The last screen drawn (from the last clear-screen sequence).
     std::string last_screen() const { return screen.substr(std::min(screen.rfind(clear), screen.size())); }
     void set_settings(const termios& wanted) const { tcsetattr(slave_, TCSANOW, &wanted); }
+    // A new window size: the kernel tells the terminal's foreground with
+    // SIGWINCH, as a terminal window does.
+    void resize(int rows, int columns) const
+    {
+        const winsize size{static_cast<unsigned short>(rows), static_cast<unsigned short>(columns), 0, 0};
+        ioctl(master_, TIOCSWINSZ, &size);
+    }
     termios settings() const
     {
         termios now{};
@@ -608,4 +615,77 @@ TEST(DmxscopeE2E, AHangingExportIsEndedAndTheMonitorGoesOn)
         }
         EXPECT_TRUE(same_settings(m.settings(), m.before));
     }
+}
+
+// The lines of the last screen, colour sequences left out.
+std::vector<std::string> screen_lines(const std::string& screen)
+{
+    std::vector<std::string> lines(1);
+    for (std::size_t i = screen.find(clear) + clear.size(); i < screen.size(); ++i) {
+        if (screen[i] == '\033')
+            i = screen.find('m', i);
+        else if (screen[i] == '\n')
+            lines.emplace_back();
+        else
+            lines.back() += screen[i];
+    }
+    return lines;
+}
+
+TEST(DmxscopeE2E, FitsTheTerminalScrollsAndQuitsWithQ)
+{
+    const int port = free_udp_port();
+    monitor m({"-p", std::to_string(port)});
+    m.resize(45, 120);
+    ASSERT_TRUE(m.wait_for("\n\n"));
+    send(port, 1, std::vector<std::uint8_t>(512, 7));
+    ASSERT_TRUE(m.wait_for_screen("(Packets: 1) [Numbers Mode]\n")) << "the full screen fits 120x45";
+
+    m.resize(24, 80); // redrawn at once to the new size
+    ASSERT_TRUE(m.wait_for_screen("[Numbers Mode] Ch 0-223 of 512"));
+    for (const std::string& line : screen_lines(m.last_screen()))
+        EXPECT_LE(line.size(), 80u) << line;
+
+    const struct {
+        const char* keys;
+        const char* range;
+    } scrolls[] = {
+        {"j", "Ch 14-237 "},
+        {"\033[B", "Ch 28-251 "},
+        {"k", "Ch 14-237 "},
+        {"\033[6~", "Ch 238-461 "},
+        {"\033[F", "Ch 294-511 "},
+        {"\033OA", "Ch 280-503 "},
+        {"\033[5~", "Ch 56-279 "},
+        {"\033[H", "Ch 0-223 "},
+    };
+    for (const auto& s : scrolls) {
+        const std::size_t before = m.screen.size();
+        m.type(s.keys);
+        ASSERT_TRUE(m.wait_for_screen_after(before)) << s.range;
+        EXPECT_NE(screen_lines(m.last_screen()).at(0).find(s.range), std::string::npos) << s.range;
+    }
+    m.type("q");
+    EXPECT_EQ(m.stop(0), 0);
+    EXPECT_EQ(m.screen.substr(m.screen.size() - stopped.size()), stopped);
+    EXPECT_TRUE(same_settings(m.settings(), m.before));
+}
+
+TEST(DmxscopeE2E, ABurstIsCountedInFullAndDrawnInFewScreens)
+{
+    const int port = free_udp_port();
+    monitor m({"-p", std::to_string(port), "-n"});
+    ASSERT_TRUE(m.wait_for("\n\n"));
+    usleep(1'200'000); // past the start-up pause
+    for (int frame = 0; frame < 10; ++frame) {
+        for (int universe = 0; universe < 256; ++universe)
+            send(port, static_cast<std::uint16_t>(universe), {static_cast<std::uint8_t>(frame)});
+        usleep(2000);
+    }
+    ASSERT_TRUE(m.wait_for_screen("Universe 255 (Packets: 2560)"));
+    std::size_t screens = 0;
+    for (std::size_t at = m.screen.find(clear); at != std::string::npos; at = m.screen.find(clear, at + 1))
+        ++screens;
+    EXPECT_LT(screens, 200u) << "one screen per datagram would be 2560";
+    EXPECT_EQ(m.stop(SIGINT), 0);
 }

@@ -225,3 +225,104 @@ TEST(DmxscopeClipboard, CommandFitsTheSessionAndIsFoundOnPath)
     }
     std::filesystem::remove_all(folder);
 }
+
+TEST(DmxscopeLayout, FullScreenWhereItFitsOrTheSizeIsUnknownFittedElsewhere)
+{
+    const struct {
+        int mode, rows, columns;
+        std::size_t count;
+        bool fitted;
+        std::size_t per_row, total_rows, visible_rows;
+        int bar_positions;
+    } cases[] = {
+        {0, 0, 0, 512, false, 16, 32, 32, 12},   // not a terminal
+        {1, 10, 0, 512, false, 16, 32, 32, 12},  // no width reported
+        {0, 40, 86, 512, false, 16, 32, 32, 12}, // the numbers screen just fits
+        {0, 39, 86, 512, true, 16, 32, 31, 12}, {0, 40, 85, 512, true, 15, 35, 32, 12},
+        {1, 72, 246, 512, false, 16, 32, 32, 12}, // the bar graph just fits
+        {1, 71, 246, 512, true, 16, 32, 31, 12}, {1, 72, 245, 512, true, 16, 32, 32, 11},
+        {0, 24, 80, 512, true, 14, 37, 16, 12}, {1, 24, 80, 512, true, 6, 86, 8, 9},
+        {0, 45, 120, 512, false, 16, 32, 32, 12}, {1, 45, 120, 512, true, 10, 52, 18, 8},
+        {0, 24, 80, 24, true, 14, 2, 2, 12}, // a short packet fits without scrolling
+        {0, 24, 120, 24, false, 16, 2, 2, 12}, {1, 5, 20, 512, true, 1, 512, 1, 11}, // as small as it gets: one row
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "mode " << c.mode << " " << c.columns << "x" << c.rows);
+        const screen_layout layout = choose_layout(c.mode, c.count, {c.rows, c.columns});
+        EXPECT_EQ(layout.fitted, c.fitted);
+        EXPECT_EQ(layout.per_row, c.per_row);
+        EXPECT_EQ(layout.total_rows, c.total_rows);
+        EXPECT_EQ(layout.visible_rows, c.visible_rows);
+        EXPECT_EQ(layout.bar_positions, c.bar_positions);
+    }
+    // The window stays within the rows: from the top to the last full page.
+    const screen_layout layout = choose_layout(0, 512, {24, 80});
+    EXPECT_EQ(scroll_rows(layout, 0, -1), 0u);
+    EXPECT_EQ(scroll_rows(layout, 0, 1), 1u);
+    EXPECT_EQ(scroll_rows(layout, 20, 16), 21u);
+    EXPECT_EQ(scroll_rows(layout, 5, -512), 0u);
+    EXPECT_EQ(scroll_rows(choose_layout(0, 24, {24, 80}), 0, 3), 0u) << "nothing to scroll";
+}
+
+TEST(DmxscopeLayout, FittedScreensStayWithinTheTerminal)
+{
+    for (const terminal_size size : {terminal_size{24, 80}, terminal_size{45, 120}, terminal_size{30, 200}}) {
+        for (const int mode : {0, 1}) {
+            monitor_state state;
+            state.display_mode = mode;
+            state.use_color = true;
+            state.packet_count = 4294967295U;
+            const screen_layout layout = choose_layout(mode, 512, size);
+            if (!layout.fitted)
+                continue;
+            SCOPED_TRACE(testing::Message() << "mode " << mode << " " << size.columns << "x" << size.rows);
+            const std::string text = captured(
+                [&](std::FILE* out) { display_screen(out, state, 65535, state.dmx_data, 512, layout, 1000); });
+            std::string plain;
+            for (std::size_t i = 0; i < text.size(); ++i) {
+                if (text[i] == '\033')
+                    i = text.find_first_of("mHJ", i);
+                else
+                    plain += text[i];
+            }
+            const auto lines = lines_of(plain);
+            EXPECT_LT(lines.size(), static_cast<std::size_t>(size.rows));
+            for (const std::string& line : lines)
+                EXPECT_LE(line.size(), static_cast<std::size_t>(size.columns)) << line;
+            // The window was asked for row 1000: it shows the last page.
+            const std::size_t first = (layout.total_rows - layout.visible_rows) * layout.per_row;
+            EXPECT_NE(lines[0].find("Ch " + std::to_string(first) + "-511 of 512"), std::string::npos) << lines[0];
+            EXPECT_EQ(lines[2].rfind("Ch:", 0), 0u);
+            EXPECT_NE(lines[lines.size() - 2].find("q"), std::string::npos);
+            EXPECT_EQ(lines[lines.size() - 2].find("scroll") != std::string::npos, layout.scrolls());
+            EXPECT_EQ(lines.back(), maker.substr(0, maker.size() - 1));
+        }
+    }
+}
+
+TEST(DmxscopeTerminal, KeyReaderTurnsSequencesIntoKeys)
+{
+    const struct {
+        std::string bytes;
+        std::vector<key_kind> presses; // the presses, bytes as key_kind::byte
+    } cases[] = {
+        {"q", {key_kind::byte}},
+        {"\033[A\033[B\033OA\033OB", {key_kind::up, key_kind::down, key_kind::up, key_kind::down}},
+        {"\033[5~\033[6~", {key_kind::page_up, key_kind::page_down}},
+        {"\033[H\033[F\033OH\033OF\033[1~\033[4~\033[7~\033[8~",
+            {key_kind::home, key_kind::end, key_kind::home, key_kind::end, key_kind::home, key_kind::end,
+                key_kind::home, key_kind::end}},
+        {"\033[C\033[15~", {}},      // other keys' sequences
+        {"\033b", {key_kind::byte}}, // a lone escape is dropped
+    };
+    for (const auto& c : cases) {
+        key_reader reader;
+        std::vector<key_kind> presses;
+        for (const char byte : c.bytes) {
+            const key_press press = reader.feed(static_cast<unsigned char>(byte));
+            if (press.kind != key_kind::none)
+                presses.push_back(press.kind);
+        }
+        EXPECT_EQ(presses, c.presses) << c.bytes.substr(1);
+    }
+}
