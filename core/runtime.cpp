@@ -313,7 +313,7 @@ receive_status receive_datagram(
 }
 
 receive_status receive_datagram(int sock, std::span<std::uint8_t, receive_buffer_size> buffer, std::size_t& out_length,
-    std::span<pollfd> also_watch, int wait_ms)
+    std::span<pollfd> also_watch, int wait_ms, sockaddr_in* source)
 {
     // Wait, then take the datagram: one wait and one receive per datagram,
     // as the least a receiver can do, and no periodic wake-ups. A datagram
@@ -328,15 +328,18 @@ receive_status receive_datagram(int sock, std::span<std::uint8_t, receive_buffer
         return receive_status::interrupted;
     if (watched[0].revents == 0)
         return receive_status::idle;
-    return receive_waiting(sock, buffer, out_length);
+    return receive_waiting(sock, buffer, out_length, source);
 }
 
-receive_status receive_waiting(int sock, std::span<std::uint8_t, receive_buffer_size> buffer, std::size_t& out_length)
+receive_status receive_waiting(
+    int sock, std::span<std::uint8_t, receive_buffer_size> buffer, std::size_t& out_length, sockaddr_in* source)
 {
-    sockaddr_in source{};
-    socklen_t source_size = sizeof source;
+    sockaddr_in sender{};
+    socklen_t sender_size = sizeof sender;
     const ssize_t received
-        = ::recvfrom(sock, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&source), &source_size);
+        = ::recvfrom(sock, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&sender), &sender_size);
+    if (source != nullptr)
+        *source = sender;
     if (received >= 0) {
         out_length = static_cast<std::size_t>(received);
         return receive_status::datagram;

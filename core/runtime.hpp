@@ -167,11 +167,13 @@ enum class receive_status { datagram, idle, interrupted, failed };
 receive_status receive_datagram(int sock, std::span<std::uint8_t, receive_buffer_size> buffer, std::size_t& out_length,
     int also_watch = -1, int wait_ms = idle_wait_ms);
 // A datagram that is waiting already, without any wait: idle when none is.
-receive_status receive_waiting(int sock, std::span<std::uint8_t, receive_buffer_size> buffer, std::size_t& out_length);
+// Its sender goes to `source` when one is given.
+receive_status receive_waiting(int sock, std::span<std::uint8_t, receive_buffer_size> buffer, std::size_t& out_length,
+    sockaddr_in* source = nullptr);
 // The same as receive_datagram, watching all of `also_watch` (at most 6
-// entries) as they ask.
+// entries) as they ask, and telling the sender when `source` is given.
 receive_status receive_datagram(int sock, std::span<std::uint8_t, receive_buffer_size> buffer, std::size_t& out_length,
-    std::span<pollfd> also_watch, int wait_ms);
+    std::span<pollfd> also_watch, int wait_ms, sockaddr_in* source = nullptr);
 
 struct sender_endpoint {
     unique_fd sock;

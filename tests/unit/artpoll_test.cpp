@@ -1,0 +1,117 @@
+#include "artpoll.hpp"
+#include "node.hpp"
+#include "runtime.hpp"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <arpa/inet.h>
+
+namespace {
+
+std::vector<std::uint8_t> poll_packet(std::uint8_t version_high, std::uint8_t version_low, std::size_t size,
+    std::uint8_t opcode_high = 0x20)
+{
+    std::vector<std::uint8_t> packet = {'A', 'r', 't', '-', 'N', 'e', 't', 0, 0x00, opcode_high, version_high,
+        version_low, 0x02, 0x10};
+    packet.resize(size, 0xaa);
+    return packet;
+}
+
+std::string text_at(const std::array<std::uint8_t, artpollreply_size>& reply, std::size_t offset, std::size_t size)
+{
+    const auto* start = reinterpret_cast<const char*>(reply.data() + offset);
+    EXPECT_EQ(start[size - 1], '\0') << "every name ends with a zero";
+    return std::string(start, strnlen(start, size));
+}
+
+} // namespace
+
+TEST(ArtPoll, ParserTakesPollsOfProtocol14OnAndIgnoresTheRest)
+{
+    const struct {
+        std::vector<std::uint8_t> packet;
+        bool taken;
+    } cases[] = {
+        {poll_packet(0, 14, 14), true},
+        {poll_packet(0, 14, 22), true}, // Art-Net 4's additions are ignored
+        {poll_packet(1, 0, 14), true},  // ProtVer 256: high byte first
+        {poll_packet(0, 13, 14), false},
+        {poll_packet(0, 14, 13), false},
+        {poll_packet(0, 14, 14, 0x21), false}, // another node's ArtPollReply
+        {poll_packet(0, 14, 14, 0x50), false}, // ArtDmx
+        {{'A', 'r', 't', '-', 'N', 'e', 't', '!', 0, 0x20, 0, 14, 0, 0}, false},
+    };
+    for (const auto& c : cases) {
+        artpoll poll;
+        EXPECT_EQ(parse_artpoll(c.packet, poll), c.taken) << testing::PrintToString(c.packet);
+        if (c.taken) {
+            EXPECT_EQ(poll.flags, 0x02);
+            EXPECT_EQ(poll.diag_priority, 0x10);
+        }
+    }
+}
+
+TEST(ArtPoll, ReplyForOneUniverseFieldByField)
+{
+    artnet_node node;
+    start_node(node, "framelog", 0xa7, false);
+    node.replies_sent = 41;
+    note_frame(node, 0xa7, 1'000'000'000);
+    std::array<char, 64> report{};
+    in_addr address{};
+    inet_pton(AF_INET, "192.168.1.20", &address);
+    std::array<std::uint8_t, artpollreply_size> reply{};
+    build_artpollreply(reply, reply_fields(node, 0, address, 2'000'000'000, report));
+
+    const std::vector<std::uint8_t> head(reply.begin(), reply.begin() + 26);
+    EXPECT_EQ(head, (std::vector<std::uint8_t>{'A', 'r', 't', '-', 'N', 'e', 't', 0, 0x00, 0x21, 192, 168, 1, 20,
+                        0x36, 0x19, 1, 0, 0, 0x0a, 0x00, 0xff, 0, 0, 0, 0}));
+    EXPECT_EQ(text_at(reply, 26, 18), "dmxkit framelog");
+    EXPECT_EQ(text_at(reply, 44, 64).rfind("dmxkit framelog on ", 0), 0u);
+    EXPECT_EQ(text_at(reply, 108, 64), "#0001 [0042] dmxkit framelog ok");
+    const std::vector<std::uint8_t> ports(reply.begin() + 172, reply.begin() + 200);
+    EXPECT_EQ(ports, (std::vector<std::uint8_t>{0, 1, 0x80, 0, 0, 0, 0, 0, 0, 0, 0x80, 0, 0, 0, 0, 0, 0, 0, 7, 0, 0,
+                         0, 0, 0, 0, 0, 0, 0}));
+    const std::vector<std::uint8_t> tail(reply.begin() + 200, reply.end());
+    std::vector<std::uint8_t> expected(tail.size(), 0);
+    expected[207 - 200] = 192; // BindIp
+    expected[208 - 200] = 168;
+    expected[209 - 200] = 1;
+    expected[210 - 200] = 20;
+    expected[211 - 200] = 1;    // BindIndex
+    expected[212 - 200] = 0x08; // Status2: 15-bit Port-Addresses
+    EXPECT_EQ(tail, expected);
+
+    // No frame for five seconds: the port no longer outputs.
+    build_artpollreply(reply, reply_fields(node, 0, address, 6'000'000'000, report));
+    EXPECT_EQ(reply[182], 0);
+}
+
+TEST(ArtPoll, EveryUniverseTakes64RepliesOfFourPorts)
+{
+    artnet_node node;
+    start_node(node, "dmxscope", no_universe, true);
+    ASSERT_EQ(reply_count(node), 64u);
+    note_frame(node, 254, 1);
+    const in_addr address{};
+    for (const std::size_t index : {0u, 1u, 63u}) {
+        std::array<char, 64> report{};
+        std::array<std::uint8_t, artpollreply_size> reply{};
+        build_artpollreply(reply, reply_fields(node, index, address, 2, report));
+        SCOPED_TRACE(index);
+        EXPECT_EQ(reply[211], index + 1) << "BindIndex";
+        EXPECT_EQ(reply[173], 4) << "NumPorts";
+        EXPECT_EQ(reply[18], 0) << "NetSwitch";
+        EXPECT_EQ(reply[19], index * 4 / 16) << "SubSwitch";
+        for (std::size_t port = 0; port < 4; ++port) {
+            EXPECT_EQ(reply[174 + port], 0x80);
+            EXPECT_EQ(reply[190 + port], (index * 4 + port) & 0x0f) << "SwOut";
+            EXPECT_EQ(reply[182 + port], index * 4 + port == 254 ? 0x80 : 0) << "GoodOutputA";
+        }
+    }
+}
