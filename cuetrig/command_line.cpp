@@ -28,7 +28,7 @@ int read_options(int argc, char* args[], watch_config& config, bool& ended_at_se
     int word = 1; // where the call that ends the scan started
     for (;;) {
         word = std::max(optind, 1);
-        const int option = next_option(argc, args, POSIX_OPTIONS("t:u:c:p:vh"));
+        const int option = next_option(argc, args, POSIX_OPTIONS("t:u:c:p:vhN"));
         if (option == -1)
             break;
         switch (option) {
@@ -61,6 +61,9 @@ int read_options(int argc, char* args[], watch_config& config, bool& ended_at_se
             break;
         case 'v':
             config.value_mode = true;
+            break;
+        case 'N':
+            config.answer_polls = true;
             break;
         case 'h':
             usage(args[0]);
@@ -173,6 +176,8 @@ void usage(const char* program, std::FILE* out)
         "  -p port       UDP port to listen on (default: 6454)\n"
         "  -t type       Trigger type: 'high' (low->high), 'low' (high->low), 'nz' (0->non-zero)\n"
         "  -v            Value mode: expand variables in command arguments\n"
+        "  -N            Answer ArtPoll as an Art-Net node, so controllers that send only\n"
+        "                to discovered nodes send here\n"
         "  --high        Command to run when value goes from low (<=127) to high (>127)\n"
         "  --low         Command to run when value goes from high (>127) to low (<=127)\n"
         "  --            Separator before command (optional)\n"
@@ -203,9 +208,11 @@ void usage(const char* program, std::FILE* out)
         protocol_notice);
 }
 
-void print_report(const watch_config& config)
+void print_report(const watch_config& config, const artnet_node& node)
 {
     std::fprintf(stderr, "Monitoring Universe %d, Channel %d\n", config.universe, config.channel_index + 1);
+    if (node.enabled)
+        print_node_line(stderr, node);
     if (!config.high_command.empty())
         std::fprintf(stderr, "High command: %s\n", config.high_command[0]);
     if (!config.low_command.empty())

@@ -3,6 +3,7 @@
 // words after them, the usage text and the start-up report.
 
 #include "artdmx.hpp"
+#include "node.hpp"
 #include "runtime.hpp"
 
 #include <cstdint>
@@ -22,6 +23,7 @@ struct watch_config {
     bool trigger_low = false;
     bool trigger_nz = false;
     bool value_mode = false;
+    bool answer_polls = false; // -N
     argument_vector high_command;
     argument_vector low_command;
     argument_vector single_command;
@@ -36,5 +38,6 @@ int read_command_line(int argc, char* argv[], watch_config& config);
 // The usage text on `out`; the caller chooses the exit status.
 void usage(const char* program, std::FILE* out = stderr);
 
-// "Monitoring Universe ...", one line per command, and the maker's address.
-void print_report(const watch_config& config);
+// "Monitoring Universe ...", with -N the node's line, one line per command,
+// and the maker's address.
+void print_report(const watch_config& config, const artnet_node& node);

@@ -15,7 +15,7 @@ namespace {
 
 // Receives until a stop signal or a failed receive. The first accepted packet
 // only records the level: a transition needs a level seen before it.
-void watch_channel(int sock, const watch_config& config)
+void watch_channel(int sock, const watch_config& config, artnet_node& node)
 {
     std::array<std::uint8_t, receive_buffer_size> datagram{};
     std::array<std::uint8_t, channels_per_universe> dmx_data{};
@@ -23,14 +23,23 @@ void watch_channel(int sock, const watch_config& config)
     bool has_last_value = false;
     while (running) {
         std::size_t length = 0;
-        const receive_status status = receive_datagram(sock, datagram, length, -1, no_timeout);
+        sockaddr_in source{};
+        const receive_status status
+            = receive_datagram(sock, datagram, length, {}, node_wait_ms(node, monotonic_ns()), &source);
+        if (send_due_replies(node, sock, monotonic_ns()))
+            print_node_line(stderr, node);
         if (status == receive_status::failed)
             break;
+        if (status != receive_status::datagram)
+            continue;
+        const auto received = std::span(datagram).first(length);
         std::uint16_t universe = 0;
         std::size_t data_length = 0;
-        if (status != receive_status::datagram
-            || !parse_artdmx(std::span(datagram).first(length), universe, dmx_data, data_length))
+        if (!parse_artdmx(received, universe, dmx_data, data_length)) {
+            take_poll(node, received, source, monotonic_ns());
             continue;
+        }
+        note_frame(node, universe, monotonic_ns());
         // The whole 16-bit universe counts: 257 is not universe 1. A packet
         // too short to reach the channel says nothing about its level.
         if (universe != config.universe || config.channel_index >= data_length)
@@ -57,7 +66,10 @@ int main(int argc, char* argv[])
     if (!sock)
         return 1;
     set_nonblocking(sock.get());
-    print_report(config);
-    watch_channel(sock.get(), config);
+    artnet_node node;
+    if (config.answer_polls)
+        start_node(node, "cuetrig", config.universe, false);
+    print_report(config, node);
+    watch_channel(sock.get(), config, node);
     return 0;
 }

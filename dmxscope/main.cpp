@@ -3,6 +3,7 @@
 
 #include "artdmx.hpp"
 #include "clipboard.hpp"
+#include "node.hpp"
 #include "render.hpp"
 #include "runtime.hpp"
 #include "terminal.hpp"
@@ -20,6 +21,7 @@ struct monitor_settings {
     int port = default_port;
     std::uint16_t universe_filter = no_universe;
     bool all_universes = true; // the filter is then not consulted
+    bool answer_polls = false; // -N
 };
 
 constexpr int ctrl_c_key = 3;
@@ -38,6 +40,10 @@ void usage(const char* program, std::FILE* out = stderr)
         "  Press 'c' to copy current data to clipboard (CSV format)\n"
         "  Press Ctrl+C to exit\n"
         "\n"
+        "Discovery:\n"
+        "  -N             Answer ArtPoll as an Art-Net node, so controllers that send only to\n"
+        "                 discovered nodes send here\n"
+        "\n"
         "%s",
         program, highest_universe, protocol_notice);
 }
@@ -47,7 +53,7 @@ void usage(const char* program, std::FILE* out = stderr)
 int read_options(int argc, char* argv[], monitor_settings& settings, monitor_state& state)
 {
     int option;
-    while ((option = next_option(argc, argv, POSIX_OPTIONS("u:p:ahn"))) != -1) {
+    while ((option = next_option(argc, argv, POSIX_OPTIONS("u:p:ahnN"))) != -1) {
         switch (option) {
         case 'u':
             if (!check_universe(optarg, settings.universe_filter))
@@ -64,6 +70,9 @@ int read_options(int argc, char* argv[], monitor_settings& settings, monitor_sta
             break;
         case 'n':
             state.use_color = false;
+            break;
+        case 'N':
+            settings.answer_polls = true;
             break;
         case 'h':
             usage(argv[0]);
@@ -82,13 +91,15 @@ int read_options(int argc, char* argv[], monitor_settings& settings, monitor_sta
     return -1;
 }
 
-void print_report(const monitor_settings& settings)
+void print_report(const monitor_settings& settings, const artnet_node& node)
 {
     std::printf("Listening for Art-Net on port %d", settings.port);
     if (settings.all_universes)
         std::printf(" (all universes)\n");
     else
         std::printf(" (universe %d only)\n", settings.universe_filter);
+    if (node.enabled)
+        print_node_line(stdout, node);
     std::printf("Press 'b' to toggle display mode | Ctrl+C to exit\n\n");
     std::fflush(stdout);
 }
@@ -158,6 +169,7 @@ struct monitor_loop {
     bool changed = false;         // accepted packets not drawn yet
     std::int64_t last_screen = 0; // when the last screen was drawn
     clipboard_export export_job;
+    artnet_node node;
 };
 
 screen_layout current_layout(const monitor_loop& loop)
@@ -305,15 +317,21 @@ bool take_datagrams(monitor_loop& loop, int sock)
     std::array<std::uint8_t, channels_per_universe> data{};
     for (int taken = 0; taken < datagrams_per_pass; ++taken) {
         std::size_t length = 0;
-        const receive_status received = receive_waiting(sock, buffer, length);
+        sockaddr_in source{};
+        const receive_status received = receive_waiting(sock, buffer, length, &source);
         if (received == receive_status::failed)
             return false;
         if (received != receive_status::datagram)
             return true;
+        const auto datagram = std::span(buffer).first(length);
         std::uint16_t universe = 0;
         std::size_t data_length = 0;
-        if (parse_artdmx(std::span(buffer).first(length), universe, data, data_length))
-            accept_packet(loop, universe, std::span(data).first(data_length));
+        if (!parse_artdmx(datagram, universe, data, data_length)) {
+            take_poll(loop.node, datagram, source, monotonic_ns());
+            continue;
+        }
+        note_frame(loop.node, universe, monotonic_ns());
+        accept_packet(loop, universe, std::span(data).first(data_length));
     }
     return true;
 }
@@ -358,10 +376,13 @@ void answer_terminal_signals(monitor_loop& loop)
 }
 
 // Milliseconds to wait: until the next screen is due when packets wait to be
-// drawn, until the export's deadline, or for ever.
+// drawn, until the export's deadline or the next poll's replies, or for ever.
 int wait_ms(const monitor_loop& loop, std::int64_t now)
 {
     int wait = export_wait_ms(loop.export_job, now);
+    const int node_wait = node_wait_ms(loop.node, now);
+    if (node_wait != no_timeout)
+        wait = wait == no_timeout ? node_wait : std::min(wait, node_wait);
     if (loop.changed) {
         const std::int64_t due = loop.last_screen + screen_interval_ns - now;
         const int until_due = due <= 0 ? 0 : static_cast<int>((due + 999'999) / 1'000'000);
@@ -386,6 +407,7 @@ void run_monitor(monitor_loop& loop, int sock)
             if (state != export_state::under_way)
                 report_export(job, state);
         }
+        send_due_replies(loop.node, sock, monotonic_ns());
         const std::int64_t now = monotonic_ns();
         if (loop.changed && now - loop.last_screen >= screen_interval_ns)
             redraw(loop);
@@ -419,15 +441,16 @@ int main(int argc, char* argv[])
     const unique_fd sock = open_receiver(settings.port, bind_hints::shown);
     if (!sock)
         return 1;
-    print_report(settings);
+    monitor_loop loop(settings, state, terminal);
+    if (settings.answer_polls)
+        start_node(loop.node, "dmxscope", settings.universe_filter, settings.all_universes);
+    print_report(settings, loop.node);
     // Datagrams meanwhile wait in the socket's queue; a stop request cuts
     // the pause short.
     const std::int64_t pause_end = monotonic_ns() + 1'000'000'000;
     while (running && !sleep_until(pause_end)) {
     }
     set_nonblocking(sock.get());
-
-    monitor_loop loop(settings, state, terminal);
     run_monitor(loop, sock.get());
 
     terminal.restore_terminal();

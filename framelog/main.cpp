@@ -2,6 +2,7 @@
 // last one written, as rows of a frame sequence CSV with their delays.
 
 #include "artdmx.hpp"
+#include "node.hpp"
 #include "recorder.hpp"
 #include "runtime.hpp"
 
@@ -45,7 +46,10 @@ int main(int argc, char* argv[])
         print_shutdown_report(recording_state{});
         return 0;
     }
-    print_startup_report(settings);
+    artnet_node node;
+    if (settings.answer_polls)
+        start_node(node, "framelog", settings.universe, settings.record_all);
+    print_startup_report(settings, node);
     set_nonblocking(sock.get());
 
     recording_state state;
@@ -55,14 +59,25 @@ int main(int argc, char* argv[])
     int exit_status = 0;
     while (running) {
         std::size_t received = 0;
-        const receive_status status = receive_datagram(sock.get(), buffer, received, -1, no_timeout);
+        sockaddr_in source{};
+        const receive_status status
+            = receive_datagram(sock.get(), buffer, received, {}, node_wait_ms(node, monotonic_ns()), &source);
+        if (send_due_replies(node, sock.get(), monotonic_ns())) {
+            end_status_line();
+            print_node_line(stderr, node);
+        }
         if (status == receive_status::failed)
             break;
+        if (status != receive_status::datagram)
+            continue;
+        const auto datagram = std::span(buffer).first(received);
         std::uint16_t universe = 0;
         std::size_t length = 0;
-        if (status != receive_status::datagram
-            || !parse_artdmx(std::span(buffer).first(received), universe, data, length))
+        if (!parse_artdmx(datagram, universe, data, length)) {
+            take_poll(node, datagram, source, monotonic_ns());
             continue;
+        }
+        note_frame(node, universe, monotonic_ns());
         if (!settings.record_all && universe != settings.universe)
             continue;
         ++state.packets_received;

@@ -32,6 +32,9 @@ int read_options(int argc, char* argv[], recorder_settings& settings)
             settings.record_all = true;
             settings.universe = no_universe;
             break;
+        case 'N':
+            settings.answer_polls = true;
+            break;
         case 'h':
             usage(argv[0]);
             return 0;
@@ -74,6 +77,8 @@ void usage(const char* program, std::FILE* out)
         "  -p port        UDP port to listen on (default: 6454)\n"
         "  -m min_delay   Minimum delay between frames in ms (default: 0)\n"
         "  -a             Record all universes (default: record all)\n"
+        "  -N             Answer ArtPoll as an Art-Net node, so controllers that send only to\n"
+        "                 discovered nodes send here\n"
         "  -h             Show this help message\n"
         "\n"
         "Recording starts immediately. Press Ctrl+C to stop.\n"
@@ -171,7 +176,7 @@ void drop_partial_row(std::FILE* file, long complete_size)
     }
 }
 
-void print_startup_report(const recorder_settings& settings)
+void print_startup_report(const recorder_settings& settings, const artnet_node& node)
 {
     std::fprintf(stderr, "Recording to: %s\n", settings.path);
     std::fprintf(stderr, "Listening on port %d", settings.port);
@@ -179,6 +184,8 @@ void print_startup_report(const recorder_settings& settings)
         std::fprintf(stderr, " (all universes)\n");
     else
         std::fprintf(stderr, " (universe %d only)\n", settings.universe);
+    if (node.enabled)
+        print_node_line(stderr, node);
     if (settings.min_delay != 0)
         std::fprintf(stderr, "Minimum delay: %d ms\n", settings.min_delay);
     std::fprintf(stderr, "Press Ctrl+C to stop\n");

@@ -3,6 +3,7 @@
 // the row delay, the header, the status line and the reports.
 
 #include "artdmx.hpp"
+#include "node.hpp"
 #include "runtime.hpp"
 
 #include <array>
@@ -17,6 +18,7 @@ struct recorder_settings {
     bool record_all = true;
     std::uint16_t universe = no_universe; // compared only when record_all is false
     std::uint16_t min_delay = 0;
+    bool answer_polls = false; // -N
 };
 
 // What the loop knows about the rows written so far.
@@ -32,7 +34,7 @@ struct recording_state {
 // -1 to go on, otherwise the exit status (0 after -h, 1 after an error).
 int read_options(int argc, char* argv[], recorder_settings& settings);
 // What getopt reads.
-constexpr const char* option_letters = POSIX_OPTIONS("f:u:p:m:ah");
+constexpr const char* option_letters = POSIX_OPTIONS("f:u:p:m:ahN");
 
 // The usage text on `out`; the caller chooses the exit status.
 void usage(const char* program, std::FILE* out = stderr);
@@ -61,6 +63,7 @@ bool write_row(std::FILE* file, std::uint16_t delay, std::span<const std::uint8_
 // cuts the file back to `complete_size` (its last complete row) where it can.
 void drop_partial_row(std::FILE* file, long complete_size);
 
-void print_startup_report(const recorder_settings& settings);
+// With -N, the node's line follows the port's.
+void print_startup_report(const recorder_settings& settings, const artnet_node& node);
 void print_status(const recording_state& state, std::uint16_t universe, std::size_t length);
 void print_shutdown_report(const recording_state& state);

@@ -18,9 +18,9 @@ _dmxkit_csv_files()
 _dmxkit_options()
 {
     case $1 in
-    cuetrig) options='-u -c -p -t -v -h' arguments='ucpt' ;;
-    dmxscope) options='-u -p -a -n -h' arguments='up' ;;
-    framelog) options='-f -u -p -m -a -h' arguments='fupm' ;;
+    cuetrig) options='-u -c -p -t -v -N -h' arguments='ucpt' ;;
+    dmxscope) options='-u -p -a -n -N -h' arguments='up' ;;
+    framelog) options='-f -u -p -m -a -N -h' arguments='fupm' ;;
     linecast) options='-u -c -t -p -v -h' arguments='uctp' ;;
     rampgen) options='-t -p -i -c -a -u -v' arguments='tpicu' ;;
     showrun) options='-f -u -p -t -d -h' arguments='fupt' ;;

@@ -270,7 +270,10 @@ std::optional<arrival> udp_capture::receive_arrival(int timeout_ms)
     arrival a{std::vector<std::uint8_t>(2048), 0};
     alignas(cmsghdr) std::array<char, 256> control{};
     iovec io{a.bytes.data(), a.bytes.size()};
+    sockaddr_in source{};
     msghdr message{};
+    message.msg_name = &source;
+    message.msg_namelen = sizeof source;
     message.msg_iov = &io;
     message.msg_iovlen = 1;
     message.msg_control = control.data();
@@ -279,6 +282,7 @@ std::optional<arrival> udp_capture::receive_arrival(int timeout_ms)
     if (n < 0)
         return std::nullopt;
     a.bytes.resize(static_cast<std::size_t>(n));
+    a.source_port = ntohs(source.sin_port);
     for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
         if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMP) {
             timeval stamp{};
@@ -287,6 +291,15 @@ std::optional<arrival> udp_capture::receive_arrival(int timeout_ms)
         }
     }
     return a;
+}
+
+void udp_capture::send_to(int port, std::span<const std::uint8_t> datagram) const
+{
+    sockaddr_in destination{};
+    destination.sin_family = AF_INET;
+    destination.sin_port = htons(static_cast<std::uint16_t>(port));
+    destination.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&destination), sizeof destination);
 }
 
 std::optional<std::vector<std::uint8_t>> udp_capture::receive(int timeout_ms)

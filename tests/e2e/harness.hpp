@@ -76,6 +76,7 @@ int free_udp_port();
 struct arrival {
     std::vector<std::uint8_t> bytes;
     double ms = 0;
+    int source_port = 0;
 };
 
 // A socket bound to 127.0.0.1 on a free port that collects datagrams.
@@ -86,6 +87,8 @@ public:
     udp_capture& operator=(const udp_capture&) = delete;
     ~udp_capture();
     int port() const { return port_; }
+    // Sends from this socket to 127.0.0.1, so that answers come back here.
+    void send_to(int port, std::span<const std::uint8_t> datagram) const;
     std::optional<arrival> receive_arrival(int timeout_ms = 2000);
     std::optional<std::vector<std::uint8_t>> receive(int timeout_ms = 2000);
     // Collect until `count` datagrams arrived or the deadline passed.

@@ -2,6 +2,7 @@
 # Drives the bash completion function as bash itself would: the words of a
 # command line and the cursor's word, then what COMPREPLY offers.
 set -u
+export LC_ALL=C # a sort order that does not depend on the machine
 source "$1"
 cd "$(mktemp -d)" || exit 1
 trap 'rm -rf "$PWD"' EXIT
@@ -41,5 +42,5 @@ expect "cuetrig -vt h" "high"
 expect "cuetrig -u 1 -c 1 --h" "--help --high"
 expect "cuetrig -u 1 -c 1 --high ech" "$(compgen -c -- ech | sort -u | tr '\n' ' ' | sed 's/ $//')"
 expect "cuetrig -u 1 -c 1 -t high -- echo --l" "--low"
-expect "dmxscope -n -a " "--help --version -a -h -n -p -u"
+expect "dmxscope -n -a " "--help --version -N -a -h -n -p -u"
 exit $((failures > 0))

@@ -1,0 +1,120 @@
+// The receivers as Art-Net nodes (-N): found by a controller's ArtPoll, and
+// unchanged in everything else.
+#include "harness.hpp"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const std::vector<std::uint8_t> art_poll = {'A', 'r', 't', '-', 'N', 'e', 't', 0, 0x00, 0x20, 0, 14, 0x02, 0};
+
+std::string text_at(const std::vector<std::uint8_t>& reply, std::size_t offset, std::size_t size)
+{
+    const auto* start = reinterpret_cast<const char*>(reply.data() + offset);
+    return std::string(start, strnlen(start, size));
+}
+
+struct receiver_case {
+    const char* program;
+    std::vector<std::string> args; // after the port
+    const char* ready;             // printed once the socket is open
+};
+
+} // namespace
+
+TEST(DiscoveryE2E, AReceiverWithMinusNAnswersAPollFromItsOwnPort)
+{
+    temp_dir dir;
+    const receiver_case cases[] = {
+        {"framelog", {"-f", dir.file("show.csv"), "-u", "5", "-N"}, "Press Ctrl+C to stop\n"},
+        {"cuetrig", {"-u", "5", "-c", "1", "-N", "-t", "high", "true"}, "Press Ctrl+C to exit\n"},
+        {"dmxscope", {"-u", "5", "-N"}, "Ctrl+C to exit\n\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.program);
+        const int port = free_udp_port();
+        std::vector<std::string> args = {c.program, "-p", std::to_string(port)};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        process p(args, input_mode::null_device, {"TERM=dumb"});
+        ASSERT_TRUE(p.wait_for_err(c.ready));
+        const std::string name = std::string("dmxkit ") + c.program;
+        EXPECT_NE((p.out() + p.err()).find("Answering ArtPoll as \"" + name + "\" on every network\n"),
+            std::string::npos);
+
+        udp_capture controller;
+        // A frame of universe 5 first, so that the port reports output.
+        controller.send_to(port, artdmx_packet(5, {200}));
+        usleep(300'000); // dmxscope takes datagrams after its start-up pause
+        controller.send_to(port, art_poll);
+        const auto reply = controller.receive_arrival(2500);
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->source_port, port) << "answered from the receiving socket";
+        const std::vector<std::uint8_t>& r = reply->bytes;
+        ASSERT_EQ(r.size(), 239u);
+        EXPECT_EQ(std::vector<std::uint8_t>(r.begin(), r.begin() + 16),
+            (std::vector<std::uint8_t>{'A', 'r', 't', '-', 'N', 'e', 't', 0, 0x00, 0x21, 127, 0, 0, 1, 0x36, 0x19}));
+        EXPECT_EQ(text_at(r, 26, 18), name);
+        EXPECT_EQ(text_at(r, 44, 64).rfind(name + " on ", 0), 0u);
+        EXPECT_EQ(text_at(r, 108, 64), "#0001 [0001] " + name + " ok");
+        EXPECT_EQ(r[173], 1);    // one port
+        EXPECT_EQ(r[174], 0x80); // an output
+        EXPECT_EQ(r[182], 0x80); // with frames arriving
+        EXPECT_EQ(r[190], 5);    // of universe 5
+        EXPECT_EQ(r[200], 0x00); // a node
+        EXPECT_EQ(std::vector<std::uint8_t>(r.begin() + 207, r.begin() + 213),
+            (std::vector<std::uint8_t>{127, 0, 0, 1, 1, 0x08}));
+        EXPECT_FALSE(controller.receive(300)) << "one reply for one universe";
+        EXPECT_EQ(p.stop(SIGINT), 0);
+        if (std::string(c.program) != "dmxscope") {
+            EXPECT_NE(p.err().find("Answering ArtPoll as \"" + name + "\" at 127.0.0.1\n"), std::string::npos);
+        }
+    }
+}
+
+TEST(DiscoveryE2E, PollsAreNotFramesAndGoUnansweredWithoutMinusN)
+{
+    for (const bool node : {false, true}) {
+        SCOPED_TRACE(node);
+        temp_dir dir;
+        udp_capture controller;
+        const int port = free_udp_port();
+        std::vector<std::string> recorder = {"framelog", "-f", dir.file("show.csv"), "-p", std::to_string(port)};
+        std::vector<std::string> trigger = {"cuetrig", "-u", "0", "-c", "1", "-p", std::to_string(port), "-t",
+            "high", "--", "echo", "fired"};
+        if (node) {
+            recorder.push_back("-N");
+            trigger.insert(trigger.begin() + 1, "-N");
+        }
+        process r(recorder, input_mode::null_device);
+        process t(trigger, input_mode::null_device);
+        ASSERT_TRUE(r.wait_for_err("Press Ctrl+C to stop\n"));
+        ASSERT_TRUE(t.wait_for_err("Press Ctrl+C to exit\n"));
+        // Both receivers share the port: only a broadcast reaches both.
+        const auto both = [&](const std::vector<std::uint8_t>& datagram) {
+            send_udp(port, datagram, "127.255.255.255");
+            usleep(50'000);
+        };
+        both(artdmx_packet(0, {0}));
+        both(art_poll);
+        both(artdmx_packet(0, {200}));
+        both(art_poll);
+        both(artdmx_packet(0, {200}));
+        // A poll to the controller's own socket is answered only with -N.
+        controller.send_to(port, art_poll);
+        EXPECT_EQ(controller.receive(1500).has_value(), node);
+        EXPECT_EQ(r.stop(SIGINT), 0);
+        EXPECT_EQ(t.stop(SIGINT), 0);
+        EXPECT_NE(r.err().find("Frames recorded: 2 (only changes)\nPackets received: 3\n"), std::string::npos)
+            << r.err();
+        const std::string rows = read_file(dir.file("show.csv"));
+        EXPECT_NE(rows.find("\n\n0,0\n"), std::string::npos) << rows;
+        EXPECT_TRUE(rows.ends_with(",200\n")) << rows;
+        EXPECT_EQ(t.out(), "fired\n") << "one rise, one run";
+    }
+}
