@@ -62,7 +62,8 @@ test-sanitize:
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --test-dir build-sanitize --output-on-failure -j $(JOBS)
 
-# Each fuzz target runs for FUZZ_SECONDS; any crash fails the run.
+# Each fuzz target runs for FUZZ_SECONDS; any crash fails the run. The
+# targets' own output (usage texts, messages) is closed off; libFuzzer keeps its.
 fuzz:
 	@bash .ci/install-deps test
 	cmake -S . -B build-fuzz -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
@@ -71,7 +72,7 @@ fuzz:
 	mkdir -p build-fuzz/artifacts
 	for target in build-fuzz/fuzzers/fuzz_*; do \
 		echo "== $$target"; \
-		$$target -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build-fuzz/artifacts/ -print_final_stats=1 2>&1 \
+		$$target -max_total_time=$(FUZZ_SECONDS) -close_fd_mask=3 -artifact_prefix=build-fuzz/artifacts/ -print_final_stats=1 2>&1 \
 			| grep -E 'stat::number_of_executed_units|ERROR|SUMMARY|Test unit written' ; \
 		test $${PIPESTATUS[0]} -eq 0 || exit 1; \
 	done

@@ -110,8 +110,8 @@ artpollreply_fields reply_fields(
     fields.bind_index = static_cast<std::uint8_t>(index + 1);
     fields.port_count = node.all_universes ? ports_per_reply : 1;
     for (std::size_t port = 0; port < fields.port_count; ++port) {
-        const auto universe = static_cast<std::uint16_t>(node.all_universes ? index * ports_per_reply + port
-                                                                             : node.universe);
+        const auto universe
+            = static_cast<std::uint16_t>(node.all_universes ? index * ports_per_reply + port : node.universe);
         fields.universes[port] = universe;
         const std::int64_t last = node.last_frame[universe];
         fields.outputting[port] = last != 0 && now - last < outputting_window_ns;

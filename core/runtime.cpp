@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -205,6 +207,35 @@ int saturating_atoi(std::string_view text)
             return INT_MIN;
     }
     return static_cast<int>(value);
+}
+
+bool parse_integer(const char* text, long& value)
+{
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtol(text, &end, 10);
+    return end != text && *end == '\0' && errno == 0 && !std::isspace(static_cast<unsigned char>(*text));
+}
+
+bool parse_decimal(const char* text, double& value)
+{
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtod(text, &end);
+    return end != text && *end == '\0' && errno == 0 && std::isfinite(value)
+        && !std::isspace(static_cast<unsigned char>(*text));
+}
+
+bool check_keep_alive(const char* text, int& ms)
+{
+    long value = 0;
+    if (!parse_integer(text, value) || value < shortest_keep_alive_ms || value > longest_keep_alive_ms) {
+        std::fprintf(
+            stderr, "Error: Keep-alive must be between %d and %d ms\n", shortest_keep_alive_ms, longest_keep_alive_ms);
+        return false;
+    }
+    ms = static_cast<int>(value);
+    return true;
 }
 
 bool check_universe(const char* text, std::uint16_t& universe)

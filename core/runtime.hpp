@@ -111,11 +111,23 @@ extern const char* const protocol_notice;
 int saturating_atoi(const char* text);
 int saturating_atoi(std::string_view text);
 
+// Strict readings for newer options, where a typing error must not pass for
+// a number: the whole text as a decimal integer (an optional sign, digits,
+// nothing else, within long), or as a decimal number (not infinite or NaN).
+bool parse_integer(const char* text, long& value);
+bool parse_decimal(const char* text, double& value);
+
+// -k of the senders, the keep-alive interval: 100 to 10000 ms.
+constexpr int shortest_keep_alive_ms = 100;
+constexpr int longest_keep_alive_ms = 10000;
+
 // The common option checks: each prints its fixed message on failure.
 bool check_universe(const char* text, std::uint16_t& universe);
 bool check_port(const char* text, int& port);
 // Stores the channel as typed (1..512).
 bool check_channel(const char* text, std::uint16_t& channel);
+// "Error: Keep-alive must be between 100 and 10000 ms" on failure.
+bool check_keep_alive(const char* text, int& ms);
 
 // Move-only owner of a descriptor.
 class unique_fd {

@@ -24,16 +24,67 @@ void print_report(const player_settings& settings)
     std::fprintf(stderr, "\n");
 }
 
+// What playback carries from row to row and from pass to pass.
+struct playback {
+    playback(const sender_endpoint& e, const player_settings& s) : endpoint(e), settings(s) { }
+
+    const sender_endpoint& endpoint;
+    const player_settings& settings;
+    std::array<std::uint8_t, channels_per_universe> frame{};
+    std::size_t count = 0;     // of the last frame sent
+    std::uint8_t sequence = 1; // wraps 255 -> 0 -> 1
+    unsigned long long frames_sent = 0;
+    long pass = 0;
+    playback_clock clock;
+};
+
+// Builds the last frame with the next sequence number and sends it.
+bool send_frame(playback& p)
+{
+    std::array<std::uint8_t, receive_buffer_size> packet{};
+    std::size_t length = 0;
+    build_artdmx(packet, length, p.sequence++, p.settings.universe, std::span(p.frame).first(p.count));
+    return send_datagram(p.endpoint, std::span(packet).first(length));
+}
+
+// Holds the frame sent at `sent` until the clock's end, re-sending it every
+// keep-alive interval meanwhile. False when a re-send failed.
+bool hold(playback& p, std::int64_t sent)
+{
+    const std::int64_t interval = std::int64_t{p.settings.keep_alive_ms} * 1'000'000;
+    std::int64_t next = sent + interval;
+    while (running) {
+        const bool keep_alive = interval > 0 && next < p.clock.end;
+        // Another signal than a stop request only restarts the wait.
+        if (!sleep_until(keep_alive ? next : p.clock.end))
+            continue;
+        if (!keep_alive)
+            return true;
+        if (!send_frame(p))
+            return false;
+        next += interval;
+    }
+    return true;
+}
+
+void print_frame_line(const playback& p, std::uint16_t delay)
+{
+    std::fprintf(stderr, "Frame %llu: %zu channels, delay %d ms", p.frames_sent, p.count, delay);
+    if (p.settings.passes == 0)
+        std::fprintf(stderr, " | Pass %ld", p.pass);
+    else if (p.settings.passes != 1)
+        std::fprintf(stderr, " | Pass %ld/%ld", p.pass, p.settings.passes);
+    std::fprintf(stderr, "\r");
+    std::fflush(stderr);
+    status_line_shown();
+}
+
 // Sends every row of `file` and holds it for its delay, until the end of the
 // file, a read error, a stop request or a failed send.
-playback_end play(
-    const sender_endpoint& endpoint, std::FILE* file, std::uint16_t universe, unsigned long long& frames_sent)
+playback_end play_pass(playback& p, std::FILE* file)
 {
     std::array<char, 4096> line{};
-    std::array<std::uint8_t, channels_per_universe> frame{};
-    std::array<std::uint8_t, receive_buffer_size> packet{};
-    std::uint8_t sequence = 1; // wraps 255 -> 0 -> 1
-    std::int64_t hold_end = monotonic_ns();
+    std::array<std::uint8_t, channels_per_universe> parsed_frame{};
     while (running) {
         if (std::fgets(line.data(), line.size(), file) == nullptr) {
             // A read of a pipe that a stop request cut short is a stop.
@@ -43,37 +94,51 @@ playback_end play(
         }
         std::uint16_t delay = 0;
         std::size_t count = 0;
-        const int parsed = parse_csv_line(line.data(), delay, frame, count);
+        const int parsed = parse_csv_line(line.data(), delay, parsed_frame, count);
         if (parsed < 0) {
             // Numbered by the frame it would have been, not by its line.
             end_status_line();
-            std::fprintf(stderr, "Error parsing line %llu\n", frames_sent + 1);
+            std::fprintf(stderr, "Error parsing line %llu\n", p.frames_sent + 1);
         }
         if (parsed <= 0)
             continue;
 
-        std::size_t length = 0;
-        build_artdmx(packet, length, sequence++, universe, std::span(frame).first(count));
-        if (!send_datagram(endpoint, std::span(packet).first(length)))
+        p.frame = parsed_frame;
+        p.count = count;
+        if (!send_frame(p))
             return playback_end::stopped;
-        ++frames_sent;
-        std::fprintf(stderr, "Frame %llu: %zu channels, delay %d ms\r", frames_sent, count, delay);
-        std::fflush(stderr);
-        status_line_shown();
-
-        hold_end = hold_until(hold_end, delay, monotonic_ns());
-        // Another signal than a stop request only restarts the wait.
-        while (running && !sleep_until(hold_end)) {
-        }
+        const std::int64_t sent = monotonic_ns();
+        ++p.frames_sent;
+        print_frame_line(p, delay);
+        hold_until(p.clock, delay, sent);
+        if (!hold(p, sent))
+            return playback_end::stopped;
     }
     return playback_end::stopped;
 }
 
-void print_end_report(playback_end end, unsigned long long frames_sent)
+// Plays the file as many times as asked. A pass that sends nothing ends an
+// endless playback: there is nothing to repeat.
+playback_end play(playback& p, std::FILE* file)
+{
+    for (;;) {
+        ++p.pass;
+        const unsigned long long before = p.frames_sent;
+        const playback_end end = play_pass(p, file);
+        if (end != playback_end::end_of_file || p.pass == p.settings.passes
+            || (p.settings.passes == 0 && p.frames_sent == before) || !running)
+            return end;
+        std::rewind(file);
+    }
+}
+
+void print_end_report(playback_end end, const playback& p)
 {
     std::fprintf(stderr, "\n");
-    if (end == playback_end::end_of_file)
-        std::fprintf(stderr, "Playback complete: %llu frames\n", frames_sent);
+    if (end == playback_end::end_of_file && p.settings.passes != 1)
+        std::fprintf(stderr, "Playback complete: %llu frames (%ld passes)\n", p.frames_sent, p.pass);
+    else if (end == playback_end::end_of_file)
+        std::fprintf(stderr, "Playback complete: %llu frames\n", p.frames_sent);
     else if (end == playback_end::read_error)
         std::perror("fgets");
 }
@@ -107,10 +172,16 @@ int main(int argc, char* argv[])
         std::perror("fopen");
         return 1;
     }
+    // Only a file that can go back to its start can be played again.
+    if (settings.passes != 1 && std::fseek(file.get(), 0, SEEK_SET) != 0) {
+        std::fprintf(stderr, "Error: Cannot loop a file that cannot be rewound\n");
+        return 1;
+    }
     print_report(settings);
 
-    unsigned long long frames_sent = 0;
-    const playback_end end = play(*endpoint, file.get(), settings.universe, frames_sent);
-    print_end_report(end, frames_sent);
+    playback p(*endpoint, settings);
+    start_clock(p.clock, settings.speed, monotonic_ns());
+    const playback_end end = play(p, file.get());
+    print_end_report(end, p);
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "frame_csv.hpp"
 
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <unistd.h>
 
@@ -32,6 +33,27 @@ int read_options(int argc, char* argv[], player_settings& settings)
             settings.demo = true;
             if (optind < argc && argv[optind][0] != '-')
                 settings.demo_file = argv[optind];
+            break;
+        case 'l':
+            if (!parse_integer(optarg, settings.passes) || settings.passes < 0) {
+                std::fprintf(stderr, "Error: Loop count must be a whole number, 0 or more\n");
+                usage(argv[0]);
+                return 1;
+            }
+            break;
+        case 's':
+            if (!parse_decimal(optarg, settings.speed) || settings.speed < slowest_speed
+                || settings.speed > fastest_speed) {
+                std::fprintf(stderr, "Error: Speed must be between 0.1 and 10\n");
+                usage(argv[0]);
+                return 1;
+            }
+            break;
+        case 'k':
+            if (!check_keep_alive(optarg, settings.keep_alive_ms)) {
+                usage(argv[0]);
+                return 1;
+            }
             break;
         case 'h':
             usage(argv[0]);
@@ -70,6 +92,9 @@ void usage(const char* program, std::FILE* out)
         "  -p port        UDP port (default: 6454)\n"
         "  -t target_ip   Destination IPv4 address (default: 255.255.255.255)\n"
         "  -d             Generate demo CSV file (optional filename, default: demo.csv)\n"
+        "  -l count       Play the file count times (default: 1, 0: until stopped)\n"
+        "  -s speed       Play faster or slower, 0.1 to 10 (default: 1; 2 halves every delay)\n"
+        "  -k ms          During a long delay, re-send the last frame every ms (100-10000)\n"
         "\n"
         "Example CSV:\n"
         "  50,255,0,0,0,0,0,0\n"
@@ -117,11 +142,25 @@ bool create_demo_csv(const char* path)
     return true;
 }
 
+void start_clock(playback_clock& clock, double speed, std::int64_t now)
+{
+    clock = {speed, now, 0, now};
+}
+
+std::int64_t hold_until(playback_clock& clock, std::uint16_t delay_ms, std::int64_t now)
+{
+    // The row was due when the previous wait ended.
+    if (now - clock.end > max_lag_ns) {
+        clock.start = now;
+        clock.played_ms = 0;
+    }
+    clock.played_ms += delay_ms;
+    clock.end = clock.start + std::llround(static_cast<double>(clock.played_ms) * 1e6 / clock.speed);
+    return clock.end;
+}
+
 std::int64_t hold_until(std::int64_t previous_end, std::uint16_t delay_ms, std::int64_t now)
 {
-    const std::int64_t delay_ns = delay_ms * std::int64_t{1'000'000};
-    // The row was due when the previous wait ended.
-    if (now - previous_end > max_lag_ns)
-        return now + delay_ns;
-    return previous_end + delay_ns;
+    playback_clock clock{1.0, previous_end, 0, previous_end};
+    return hold_until(clock, delay_ms, now);
 }

@@ -301,3 +301,72 @@ TEST(ShowrunE2E, StopRequestEndsALongDelayAtOnce)
         EXPECT_FALSE(capture.receive(100)) << "the second row is never sent";
     }
 }
+
+TEST(ShowrunE2E, LoopSpeedAndKeepAlive)
+{
+    const temp_dir dir;
+    const std::string two = dir.file("two.csv", "0,1\n400,2\n400,3\n");
+    udp_capture capture;
+
+    // Three passes: nine packets, the sequence running on.
+    const run_result looped = run(play(capture.port(), two, {"-l", "3", "-s", "10"}));
+    EXPECT_EQ(looped.status, 0);
+    const auto loops = capture.receive_many(10, 1000);
+    ASSERT_EQ(loops.size(), 9u);
+    for (std::uint8_t k = 0; k < 9; ++k)
+        EXPECT_EQ(loops[k], artdmx_packet(0, {static_cast<std::uint8_t>(k % 3 + 1)}, k + 1));
+    EXPECT_NE(looped.err.find("Frame 4: 1 channels, delay 0 ms | Pass 2/3\r"), std::string::npos);
+    EXPECT_TRUE(looped.err.ends_with("\nPlayback complete: 9 frames (3 passes)\n")) << looped.err;
+
+    // Twice the speed: the third row 400 ms after the first, not 800.
+    EXPECT_EQ(run(play(capture.port(), two, {"-s", "2"})).status, 0);
+    const auto fast = capture.receive_arrivals(3, 2000);
+    ASSERT_EQ(fast.size(), 3u);
+    EXPECT_GT(fast[2].ms - fast[0].ms, 150);
+    EXPECT_LT(fast[2].ms - fast[0].ms, 350);
+
+    // Until stopped: passes counted without an end.
+    process endless(play(capture.port(), two, {"-l", "0", "-s", "10"}));
+    ASSERT_TRUE(endless.wait_for_err(" | Pass 3\r"));
+    EXPECT_EQ(endless.stop(SIGINT), 0);
+    EXPECT_EQ(endless.err().find("Playback complete"), std::string::npos);
+    capture.receive_many(1000, 300);
+
+    // Keep-alive: the held frame again every 200 ms of a one-second delay,
+    // each with the next sequence number.
+    const std::string held = dir.file("held.csv", "1000,5\n0,6\n");
+    EXPECT_EQ(run(play(capture.port(), held, {"-k", "200"})).status, 0);
+    const auto kept = capture.receive_arrivals(7, 2500);
+    ASSERT_EQ(kept.size(), 6u);
+    for (std::uint8_t k = 0; k < 6; ++k)
+        EXPECT_EQ(kept[k].bytes, artdmx_packet(0, {static_cast<std::uint8_t>(k < 5 ? 5 : 6)}, k + 1));
+    EXPECT_GT(kept[1].ms - kept[0].ms, 150);
+    EXPECT_GT(kept[5].ms - kept[0].ms, 900);
+}
+
+TEST(ShowrunE2E, NewOptionsAreCheckedBeforeAnythingIsSent)
+{
+    const temp_dir dir;
+    const std::string file = dir.file("one.csv", "0,1\n");
+    udp_capture capture;
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+        bool usage;
+    } cases[] = {
+        {{"-s", "0.05"}, "Error: Speed must be between 0.1 and 10\n", true},
+        {{"-s", "x"}, "Error: Speed must be between 0.1 and 10\n", true},
+        {{"-s", "11"}, "Error: Speed must be between 0.1 and 10\n", true},
+        {{"-k", "99"}, "Error: Keep-alive must be between 100 and 10000 ms\n", true},
+        {{"-k", "10001"}, "Error: Keep-alive must be between 100 and 10000 ms\n", true},
+        {{"-l", "-1"}, "Error: Loop count must be a whole number, 0 or more\n", true},
+        {{"-l", "2", "-f", "/dev/stdin"}, "Error: Cannot loop a file that cannot be rewound\n", false},
+    };
+    for (const auto& c : cases) {
+        const run_result result = run(play(capture.port(), file, c.args), "0,1\n");
+        EXPECT_EQ(result.status, 1) << c.message;
+        EXPECT_NE(result.err.find(banner + c.message), std::string::npos) << result.err;
+        EXPECT_EQ(result.err.find("Usage: showrun") != std::string::npos, c.usage) << c.message;
+    }
+    EXPECT_FALSE(capture.receive(200)) << "nothing sent";
+}

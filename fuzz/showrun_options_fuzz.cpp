@@ -1,0 +1,40 @@
+// Any command line for showrun, its words split at zero bytes: the options
+// that take numbers (-u, -p, -l, -s, -k) either fail or leave their setting
+// within its range.
+#include "player.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    std::vector<std::string> words = {"showrun"};
+    std::string word;
+    for (std::size_t i = 0; i < size; ++i) {
+        if (data[i] == 0) {
+            words.push_back(word);
+            word.clear();
+        } else {
+            word += static_cast<char>(data[i]);
+        }
+    }
+    words.push_back(word);
+    std::vector<char*> argv;
+    for (std::string& w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+
+    reset_getopt();
+    player_settings settings;
+    if (read_options(static_cast<int>(words.size()), argv.data(), settings) != -1)
+        return 0;
+    const bool keep_alive_ok = settings.keep_alive_ms == 0
+        || (settings.keep_alive_ms >= shortest_keep_alive_ms && settings.keep_alive_ms <= longest_keep_alive_ms);
+    if (settings.passes < 0 || settings.speed < slowest_speed || settings.speed > fastest_speed || !keep_alive_ok
+        || settings.universe > 255 || settings.port < 1 || settings.port > 65535)
+        std::abort();
+    return 0;
+}
