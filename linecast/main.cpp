@@ -7,9 +7,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -20,6 +23,7 @@ struct line_settings {
     const char* target = default_target;
     int port = default_port;
     bool verbose = false;
+    int keep_alive_ms = 0; // -k; 0 re-sends nothing
 };
 
 // An IPv4 address in dotted form has at most 15 characters.
@@ -32,7 +36,7 @@ constexpr std::size_t line_buffer_size = 4096;
 int read_options(int argc, char* argv[], line_settings& settings)
 {
     int option;
-    while ((option = next_option(argc, argv, POSIX_OPTIONS("u:c:t:p:vh"))) != -1) {
+    while ((option = next_option(argc, argv, POSIX_OPTIONS("u:c:t:p:vhk:"))) != -1) {
         switch (option) {
         case 'u':
             if (!check_universe(optarg, settings.universe))
@@ -55,6 +59,12 @@ int read_options(int argc, char* argv[], line_settings& settings)
             break;
         case 'v':
             settings.verbose = true;
+            break;
+        case 'k':
+            if (!check_keep_alive(optarg, settings.keep_alive_ms)) {
+                usage(argv[0]);
+                return 1;
+            }
             break;
         case 'h':
             usage(argv[0]);
@@ -91,6 +101,72 @@ void print_report(const line_settings& settings)
     std::fprintf(stderr, "\n");
 }
 
+// The last frame sent, re-sent with the next sequence number when no new line
+// comes for a keep-alive interval (-k), so that nodes which black out without
+// data stay lit.
+struct keep_alive {
+    std::int64_t interval = 0; // 0: off
+    std::int64_t next = 0;     // when the next re-send is due
+    bool armed = false;        // a frame was sent: nothing is re-sent before
+    std::array<std::uint8_t, channels_per_universe> frame{};
+    std::size_t length = 0;
+};
+
+void remember_sent(keep_alive& k, std::span<const std::uint8_t> payload)
+{
+    if (k.interval == 0)
+        return;
+    std::copy(payload.begin(), payload.end(), k.frame.begin());
+    k.length = payload.size();
+    k.armed = true;
+    k.next = monotonic_ns() + k.interval;
+}
+
+bool resend(keep_alive& k, const line_settings& settings, const sender_endpoint& endpoint, std::uint8_t& sequence)
+{
+    std::array<std::uint8_t, artdmx_max_size> packet{};
+    std::size_t length = 0;
+    build_artdmx(packet, length, sequence++, settings.universe, std::span(k.frame).first(k.length));
+    k.next += k.interval;
+    return send_datagram(endpoint, std::span(packet).first(length));
+}
+
+// Until standard input has a line (or its end), re-sending whenever a
+// keep-alive is due. False when a re-send failed.
+bool wait_for_input(
+    keep_alive& k, const line_settings& settings, const sender_endpoint& endpoint, std::uint8_t& sequence)
+{
+    if (!k.armed)
+        return true;
+    for (;;) {
+        const std::int64_t left = k.next - monotonic_ns();
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        const int ready = ::poll(&input, 1, left <= 0 ? 0 : static_cast<int>((left + 999'999) / 1'000'000));
+        if (ready != 0 && !(ready < 0 && errno == EINTR))
+            return true; // the line, the end, or an error for fgets to report
+        if (monotonic_ns() >= k.next && !resend(k, settings, endpoint, sequence))
+            return false;
+    }
+}
+
+// At the end of input: one more interval of keep-alive, then the end.
+bool keep_alive_after_input(
+    keep_alive& k, const line_settings& settings, const sender_endpoint& endpoint, std::uint8_t& sequence)
+{
+    if (!k.armed)
+        return true;
+    const std::int64_t end = monotonic_ns() + k.interval;
+    while (k.next <= end) {
+        while (!sleep_until(k.next)) {
+        }
+        if (!resend(k, settings, endpoint, sequence))
+            return false;
+    }
+    while (!sleep_until(end)) {
+    }
+    return true;
+}
+
 // One packet per line that yields values. Returns the exit status: 0 at the
 // end of input, 1 after a failed send or read.
 int send_lines(const line_settings& settings, const sender_endpoint& endpoint)
@@ -101,8 +177,11 @@ int send_lines(const line_settings& settings, const sender_endpoint& endpoint)
     std::uint8_t sequence = 1;
     unsigned long long line_number = 0;
     const std::size_t first = settings.channel - 1;
+    keep_alive k;
+    k.interval = std::int64_t{settings.keep_alive_ms} * 1'000'000;
 
-    while (std::fgets(line.data(), static_cast<int>(line.size()), stdin) != nullptr) {
+    while (wait_for_input(k, settings, endpoint, sequence)
+        && std::fgets(line.data(), static_cast<int>(line.size()), stdin) != nullptr) {
         ++line_number;
         // A zero byte ends the line, whatever fgets read after it.
         std::size_t length = std::strlen(line.data());
@@ -134,6 +213,7 @@ int send_lines(const line_settings& settings, const sender_endpoint& endpoint)
                 settings.channel, static_cast<int>(first + count), static_cast<int>(payload_length));
         if (!send_datagram(endpoint, std::span(packet).first(datagram_length)))
             return 1;
+        remember_sent(k, std::span(frame).first(payload_length));
         if (settings.verbose)
             std::fprintf(stderr, "  Packet sent successfully (sequence: %d)\n\n", carried);
         else
@@ -145,7 +225,9 @@ int send_lines(const line_settings& settings, const sender_endpoint& endpoint)
         std::perror("fgets");
         return 1;
     }
-    return 0;
+    if (!std::feof(stdin)) // a re-send failed
+        return 1;
+    return keep_alive_after_input(k, settings, endpoint, sequence) ? 0 : 1;
 }
 
 } // namespace
@@ -162,6 +244,8 @@ int main(int argc, char* argv[])
         return 1;
     print_report(settings);
     // Each typed or piped line is handed over as soon as it is complete.
-    std::setvbuf(stdin, nullptr, _IOLBF, 0);
+    // With keep-alive the wait for the next line watches the descriptor, so
+    // no line may sit unseen in the stream's buffer: one byte per read.
+    std::setvbuf(stdin, nullptr, settings.keep_alive_ms > 0 ? _IONBF : _IOLBF, 0);
     return send_lines(settings, *endpoint);
 }

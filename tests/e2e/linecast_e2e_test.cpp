@@ -211,3 +211,34 @@ TEST(LinecastE2E, FailedSendOrReadEndsWithStatusOne)
     }
 }
 #endif
+
+TEST(LinecastE2E, KeepAliveResendsTheLastFrameUntilOneIntervalAfterTheEnd)
+{
+    udp_capture capture;
+    auto args = to(capture, "2", "3");
+    args.insert(args.end(), {"-k", "200"});
+    process p(args);
+    ASSERT_TRUE(p.wait_for_err("Reading from stdin...\n"));
+    EXPECT_FALSE(capture.receive(300)) << "nothing re-sent before the first frame";
+    p.write_input("7,8\n");
+    usleep(1'000'000);
+    p.close_input();
+    EXPECT_EQ(p.wait(2000), 0);
+    const auto sent = capture.receive_arrivals(20, 500);
+    // The frame, about four re-sends in the second's pause, one in the
+    // interval after the end of input.
+    ASSERT_GE(sent.size(), 5u);
+    ASSERT_LE(sent.size(), 7u);
+    for (std::size_t k = 0; k < sent.size(); ++k) {
+        EXPECT_EQ(sent[k].bytes[12], k + 1) << "the next sequence number";
+        EXPECT_EQ(levels(sent[k].bytes, 2), (std::vector<int>{0, 0, 7, 8}));
+        if (k > 0) {
+            EXPECT_GT(sent[k].ms - sent[k - 1].ms, 150);
+            EXPECT_LT(sent[k].ms - sent[k - 1].ms, 400);
+        }
+    }
+
+    const run_result bad = run({"linecast", "-u", "1", "-c", "1", "-k", "50"});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.err.rfind("Error: Keep-alive must be between 100 and 10000 ms\nUsage: linecast ", 0), 0u);
+}
