@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
 
 int main(int argc, char* argv[])
 {
@@ -30,8 +31,10 @@ int main(int argc, char* argv[])
     const unique_fd sock = open_receiver(settings.port, bind_hints::shown);
     if (!sock)
         return 1;
-    // A FIFO's open waits for a reader; a stop request ends that wait.
-    unique_file file(std::fopen(settings.path, "w"));
+    // "-" records to standard output, for pipelines; a FIFO's open waits for
+    // a reader, and a stop request ends that wait.
+    const bool to_stdout = std::string_view(settings.path) == "-";
+    unique_file file(to_stdout ? stdout : std::fopen(settings.path, "w"));
     if (!file && errno == EINTR && !running) {
         print_shutdown_report(recording_state{});
         return 0;

@@ -72,7 +72,7 @@ void usage(const char* program, std::FILE* out)
         "  - Compatible with showrun playback format\n"
         "\n"
         "Options:\n"
-        "  -f file.csv    CSV file to write (required)\n"
+        "  -f file.csv    CSV file to write (required; - for standard output)\n"
         "  -u universe    Universe to record (0-%d, default: all)\n"
         "  -p port        UDP port to listen on (default: 6454)\n"
         "  -m min_delay   Minimum delay between frames in ms (default: 0)\n"

@@ -271,3 +271,40 @@ TEST(FramelogE2E, BannerComesFirstThenOptionsAreChecked)
     const std::string help = run({"framelog", "-h"}).err;
     EXPECT_EQ(help.substr(help.size() - tail.size()), tail);
 }
+
+TEST(FramelogE2E, RecordsToStandardOutputAsToAFile)
+{
+    // Two recorders on one port, one to a file and one to standard output,
+    // see the same broadcast traffic.
+    recording file_recording({"-u", "0"});
+    process piped(
+        {"framelog", "-f", "-", "-p", std::to_string(file_recording.port), "-u", "0"}, input_mode::null_device);
+    ASSERT_TRUE(piped.wait_for_err(report_end));
+    EXPECT_NE(piped.err().find("Recording to: -\n"), std::string::npos);
+    for (const std::uint8_t level : {1, 1, 2, 3}) {
+        send_udp(file_recording.port, artdmx_packet(0, {level, 9}), "127.255.255.255");
+        usleep(20'000);
+    }
+    ASSERT_TRUE(piped.wait_for_err("Packets: 4 ("));
+    ASSERT_TRUE(file_recording.p->wait_for_err("Packets: 4 ("));
+    EXPECT_EQ(piped.stop(SIGINT), 0);
+    EXPECT_EQ(file_recording.p->stop(SIGINT), 0);
+    // The delays are each recorder's own measure: the levels must match.
+    const auto levels = [](const std::string& text) {
+        std::string kept;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);)
+            kept += line.substr(line.empty() || line[0] == '#' ? 0 : line.find(',')) + "\n";
+        return kept;
+    };
+    EXPECT_EQ(levels(piped.out()), levels(file_recording.file()));
+    EXPECT_EQ(levels(piped.out()), levels(header_start + "# Recording universe 0\n\n0,1,9\n0,2,9\n0,3,9\n"));
+
+    // A reader that goes away ends the recording with its report and status 1.
+    process gone({"framelog", "-f", "-", "-p", std::to_string(file_recording.port)}, input_mode::null_device);
+    ASSERT_TRUE(gone.wait_for_err(report_end));
+    gone.close_output();
+    send_udp(file_recording.port, artdmx_packet(0, {4}));
+    EXPECT_EQ(gone.wait(3000), 1);
+    EXPECT_NE(gone.err().find("\nRecording stopped.\n"), std::string::npos) << gone.err();
+}
