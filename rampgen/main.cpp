@@ -18,6 +18,7 @@ struct ramp_settings {
     int interval_ms = 50;
     int frame_count = -1; // unlimited
     bool verbose = false;
+    bool stamp = false; // -s
     universe_list universes;
 };
 
@@ -60,6 +61,9 @@ int read_options(int argc, char* argv[], ramp_settings& settings)
         case 'v':
             settings.verbose = true;
             break;
+        case 's':
+            settings.stamp = true;
+            break;
         case help_option:
             usage(argv[0], stdout);
             return 0;
@@ -98,6 +102,8 @@ void print_report(const ramp_settings& settings)
     if (settings.frame_count >= 0)
         std::fprintf(stderr, " | Frames: %d", settings.frame_count);
     std::fprintf(stderr, "\n");
+    if (settings.stamp)
+        std::fprintf(stderr, "Universe stamp: channel 512 = universe, channel 511 = frame\n");
     print_maker_line(stderr);
     std::fprintf(stderr, "\n");
 }
@@ -148,6 +154,8 @@ int main(int argc, char* argv[])
         const std::uint8_t frame_offset = offset++;
         for (std::size_t i = 0; i < universe_count; ++i) {
             const auto universe = static_cast<std::uint16_t>(list.all ? i : list.universes[i]);
+            if (settings.stamp)
+                stamp_universe(frame, universe, frames_sent);
             std::size_t length = 0;
             build_artdmx(packet, length, sequence++, universe, frame);
             if (!send_datagram(*endpoint, std::span(packet).first(length)))

@@ -23,6 +23,12 @@ void fill_ramp(std::span<std::uint8_t> frame, std::uint8_t offset)
         frame[i] = static_cast<std::uint8_t>(offset + i);
 }
 
+void stamp_universe(std::span<std::uint8_t, 512> frame, std::uint16_t universe, unsigned long long frame_number)
+{
+    frame[511] = static_cast<std::uint8_t>(universe);
+    frame[510] = static_cast<std::uint8_t>(frame_number);
+}
+
 void usage(const char* program, std::FILE* out)
 {
     std::fprintf(out,
@@ -32,6 +38,7 @@ void usage(const char* program, std::FILE* out)
         "  -i interval_ms   Delay between frames (default 50 ms)\n"
         "  -c frame_count   Total frames to send (default infinite)\n"
         "  -v               Verbose mode: show status updates\n"
+        "  -s               Universe stamp: channel 512 = universe, channel 511 = frame\n"
         "  -a               Send to all universes 0-%d\n"
         "  -u universe      Send to specific universe (0-%d). Repeat as needed.\n"
         "\n"
