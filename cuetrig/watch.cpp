@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <new>
 #include <span>
 #include <string_view>
@@ -23,8 +24,8 @@ bool is_high_to_low(std::uint8_t old_value, std::uint8_t new_value)
 trigger_plan plan_triggers(const watch_config& config, std::uint8_t old_value, std::uint8_t new_value)
 {
     trigger_plan plan;
-    const auto add = [&plan](const char* transition, const argument_vector& command) {
-        plan.steps[plan.count++] = {transition, &command};
+    const auto add = [&plan](const char* transition, const argument_vector& command, const char* event) {
+        plan.steps[plan.count++] = {transition, &command, event};
     };
     const bool has_single = !config.single_command.empty();
     // A rise runs the high command and then the single command under one
@@ -32,21 +33,21 @@ trigger_plan plan_triggers(const watch_config& config, std::uint8_t old_value, s
     if (is_low_to_high(old_value, new_value)) {
         const bool has_high = !config.high_command.empty();
         if (has_high)
-            add("low->high", config.high_command);
+            add("low->high", config.high_command, "low->high");
         if (config.trigger_high && has_single)
-            add(has_high ? nullptr : "low->high", config.single_command);
+            add(has_high ? nullptr : "low->high", config.single_command, "low->high");
     }
     if (is_high_to_low(old_value, new_value)) {
         const bool has_low = !config.low_command.empty();
         if (has_low)
-            add("high->low", config.low_command);
+            add("high->low", config.low_command, "high->low");
         if (config.trigger_low && has_single)
-            add(has_low ? nullptr : "high->low", config.single_command);
+            add(has_low ? nullptr : "high->low", config.single_command, "high->low");
     }
     // Leaving zero is its own transition with its own message, even when a
     // rise from 0 has just run the same command.
     if (config.trigger_nz && old_value == 0 && new_value != 0 && has_single)
-        add("0->non-zero", config.single_command);
+        add("0->non-zero", config.single_command, "0->non-zero");
     return plan;
 }
 
@@ -57,12 +58,34 @@ void run_triggers(const watch_config& config, std::uint8_t old_value, std::uint8
         if (step.transition != nullptr)
             std::fprintf(stderr, "Trigger (%s): Channel %d value changed from %d to %d\n", step.transition,
                 config.channel_index + 1, old_value, new_value);
-        execute_command(*step.command, config.value_mode, config.universe, config.channel_index, new_value);
+        execute_command(
+            *step.command, config.value_mode, config.universe, config.channel_index, new_value, old_value, step.event);
     }
 }
 
+namespace {
+
+// In the child, between fork and exec: the variables join the inherited
+// environment there and nowhere else.
+void export_event(std::uint16_t universe, std::uint16_t channel_index, std::uint8_t value, std::uint8_t previous,
+    const char* transition)
+{
+    std::array<char, 16> number{};
+    const auto put = [&](const char* name, int n) {
+        std::snprintf(number.data(), number.size(), "%d", n);
+        ::setenv(name, number.data(), 1);
+    };
+    put("DMX_UNIVERSE", universe);
+    put("DMX_CHANNEL", channel_index + 1);
+    put("DMX_VALUE", value);
+    put("DMX_PREVIOUS", previous);
+    ::setenv("DMX_TRANSITION", transition, 1);
+}
+
+} // namespace
+
 int execute_command(const argument_vector& argv, bool value_mode, std::uint16_t universe, std::uint16_t channel_index,
-    std::uint8_t value)
+    std::uint8_t value, std::uint8_t previous, const char* transition)
 {
     if (argv.size() < 2) // no words: nothing to run
         return -1;
@@ -83,6 +106,8 @@ int execute_command(const argument_vector& argv, bool value_mode, std::uint16_t 
         return -1;
     }
     if (child == 0) {
+        if (transition != nullptr)
+            export_event(universe, channel_index, value, previous, transition);
         ::execvp(command[0], command);
         std::perror("execvp");
         // _exit, not exit: exit would flush the stdio buffers copied from the

@@ -21,6 +21,7 @@ bool is_high_to_low(std::uint8_t old_value, std::uint8_t new_value);
 struct trigger_step {
     const char* transition = nullptr;
     const argument_vector* command = nullptr;
+    const char* event = nullptr; // the transition's name, message or not
 };
 
 // At most three steps: the high (or low) command, the single command for
@@ -40,9 +41,12 @@ void run_triggers(const watch_config& config, std::uint8_t old_value, std::uint8
 
 // Runs the command as a child process (in value mode an expanded copy of it)
 // and waits for it. Returns the child's exit status, or -1 when the expansion
-// failed or no child could be made (both reported here).
+// failed or no child could be made (both reported here). With a transition,
+// the child's environment also holds DMX_UNIVERSE, DMX_CHANNEL (1-based),
+// DMX_VALUE, DMX_PREVIOUS and DMX_TRANSITION, so that scripts need no
+// placeholders; cuetrig's own environment is left alone.
 int execute_command(const argument_vector& argv, bool value_mode, std::uint16_t universe, std::uint16_t channel_index,
-    std::uint8_t value);
+    std::uint8_t value, std::uint8_t previous = 0, const char* transition = nullptr);
 
 // Fills `words` with the expanded copies of the first `count` words of
 // `argv`, and `expanded` with pointers to them and a null pointer, as execvp

@@ -164,3 +164,14 @@ TEST(CuetrigE2E, StartUpFailures)
     EXPECT_EQ(held.status, 1);
     EXPECT_EQ(held.err, banner + "Failed to bind to port " + port + ": Address already in use\n");
 }
+
+TEST(CuetrigE2E, CommandsGetTheTransitionInTheirEnvironment)
+{
+    const words show = {"sh", "-c", "echo $DMX_UNIVERSE $DMX_CHANNEL $DMX_VALUE $DMX_PREVIOUS $DMX_TRANSITION >&2"};
+    watcher w(words{"-u", "4", "-c", "2", "-t", "nz", "--"} + show + words{"--low"} + show);
+    w.send({{{200, 0, 7}, 4, 2}, {{130}, 4, 2}});
+    const std::string fall = "Trigger (high->low): Channel 2 value changed from 200 to 0\n";
+    const std::string leave = "Trigger (0->non-zero): Channel 2 value changed from 0 to 7\n";
+    EXPECT_TRUE(w.p().wait_for_err(fall + "4 2 0 200 high->low\n" + leave + "4 2 7 0 0->non-zero\n")) << w.p().err();
+    EXPECT_EQ(w.p().stop(SIGINT), 0);
+}
