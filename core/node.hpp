@@ -35,8 +35,8 @@ struct artnet_node {
     const char* program = "";
     std::uint16_t universe = 0; // the one universe, unless all_universes
     bool all_universes = false;
-    std::array<char, 18> short_name{}; // "dmxkit <program>"
-    std::array<char, 64> long_name{};  // "dmxkit <program> on <host name>"
+    std::array<char, 18> short_name{};          // "dmxkit <program>"
+    std::array<char, 64> long_name{};           // "dmxkit <program> on <host name>"
     std::array<std::int64_t, 256> last_frame{}; // per universe, 0 for none yet
     std::array<pending_poll, pending_polls_capacity> pending{};
     std::size_t pending_count = 0;
@@ -51,8 +51,7 @@ void start_node(artnet_node& node, const char* program, std::uint16_t universe, 
 void note_frame(artnet_node& node, std::uint16_t universe, std::int64_t now);
 // Schedules the answer when `datagram` is an ArtPoll (true). Anything else is
 // not the node's (false), and neither is anything while the node is off.
-bool take_poll(
-    artnet_node& node, std::span<const std::uint8_t> datagram, const sockaddr_in& source, std::int64_t now);
+bool take_poll(artnet_node& node, std::span<const std::uint8_t> datagram, const sockaddr_in& source, std::int64_t now);
 // Milliseconds until the next reply is due, or no_timeout.
 int node_wait_ms(const artnet_node& node, std::int64_t now);
 // Sends the replies that are due from `sock`. True when they went out from
@@ -69,7 +68,7 @@ void print_node_line(std::FILE* out, const artnet_node& node);
 std::size_t reply_count(const artnet_node& node);
 // The fields of reply `index` of an answer sent from `address` at `now`, the
 // node report counting `replies_sent` + 1.
-artpollreply_fields reply_fields(const artnet_node& node, std::size_t index, in_addr address, std::int64_t now,
-    std::span<char> report);
+artpollreply_fields reply_fields(
+    const artnet_node& node, std::size_t index, in_addr address, std::int64_t now, std::span<char> report);
 // The local address that datagrams to `destination` leave from.
 in_addr local_address_toward(const sockaddr_in& destination);

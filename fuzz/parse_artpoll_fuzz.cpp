@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::span<const std::uint8_t> packet(data, size);
     artpoll poll;
     const bool taken = parse_artpoll(packet, poll);
-    const bool expected = size >= artpoll_min_size && std::string_view(reinterpret_cast<const char*>(data), 8) == std::string_view("Art-Net\0", 8)
+    const bool expected = size >= artpoll_min_size
+        && std::string_view(reinterpret_cast<const char*>(data), 8) == std::string_view("Art-Net\0", 8)
         && data[8] == 0x00 && data[9] == 0x20 && (data[10] << 8 | data[11]) >= 14;
     if (taken != expected)
         std::abort();

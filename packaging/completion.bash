@@ -21,9 +21,9 @@ _dmxkit_options()
     cuetrig) options='-u -c -p -t -v -N -h' arguments='ucpt' ;;
     dmxscope) options='-u -p -a -n -N -h' arguments='up' ;;
     framelog) options='-f -u -p -m -a -N -h' arguments='fupm' ;;
-    linecast) options='-u -c -t -p -v -h' arguments='uctp' ;;
-    rampgen) options='-t -p -i -c -a -u -v' arguments='tpicu' ;;
-    showrun) options='-f -u -p -t -d -h' arguments='fupt' ;;
+    linecast) options='-u -c -t -p -v -k -h' arguments='uctpk' ;;
+    rampgen) options='-t -p -i -c -a -u -v -s' arguments='tpicu' ;;
+    showrun) options='-f -u -p -t -d -l -s -k -h' arguments='fuptlsk' ;;
     esac
     options="$options --help --version"
 }

@@ -44,8 +44,8 @@ TEST(DiscoveryE2E, AReceiverWithMinusNAnswersAPollFromItsOwnPort)
         process p(args, input_mode::null_device, {"TERM=dumb"});
         ASSERT_TRUE(p.wait_for_err(c.ready));
         const std::string name = std::string("dmxkit ") + c.program;
-        EXPECT_NE((p.out() + p.err()).find("Answering ArtPoll as \"" + name + "\" on every network\n"),
-            std::string::npos);
+        EXPECT_NE(
+            (p.out() + p.err()).find("Answering ArtPoll as \"" + name + "\" on every network\n"), std::string::npos);
 
         udp_capture controller;
         // A frame of universe 5 first, so that the port reports output.
@@ -85,8 +85,8 @@ TEST(DiscoveryE2E, PollsAreNotFramesAndGoUnansweredWithoutMinusN)
         udp_capture controller;
         const int port = free_udp_port();
         std::vector<std::string> recorder = {"framelog", "-f", dir.file("show.csv"), "-p", std::to_string(port)};
-        std::vector<std::string> trigger = {"cuetrig", "-u", "0", "-c", "1", "-p", std::to_string(port), "-t",
-            "high", "--", "echo", "fired"};
+        std::vector<std::string> trigger
+            = {"cuetrig", "-u", "0", "-c", "1", "-p", std::to_string(port), "-t", "high", "--", "echo", "fired"};
         if (node) {
             recorder.push_back("-N");
             trigger.insert(trigger.begin() + 1, "-N");

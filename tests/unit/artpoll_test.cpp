@@ -13,11 +13,11 @@
 
 namespace {
 
-std::vector<std::uint8_t> poll_packet(std::uint8_t version_high, std::uint8_t version_low, std::size_t size,
-    std::uint8_t opcode_high = 0x20)
+std::vector<std::uint8_t> poll_packet(
+    std::uint8_t version_high, std::uint8_t version_low, std::size_t size, std::uint8_t opcode_high = 0x20)
 {
-    std::vector<std::uint8_t> packet = {'A', 'r', 't', '-', 'N', 'e', 't', 0, 0x00, opcode_high, version_high,
-        version_low, 0x02, 0x10};
+    std::vector<std::uint8_t> packet
+        = {'A', 'r', 't', '-', 'N', 'e', 't', 0, 0x00, opcode_high, version_high, version_low, 0x02, 0x10};
     packet.resize(size, 0xaa);
     return packet;
 }
@@ -69,14 +69,16 @@ TEST(ArtPoll, ReplyForOneUniverseFieldByField)
     build_artpollreply(reply, reply_fields(node, 0, address, 2'000'000'000, report));
 
     const std::vector<std::uint8_t> head(reply.begin(), reply.begin() + 26);
-    EXPECT_EQ(head, (std::vector<std::uint8_t>{'A', 'r', 't', '-', 'N', 'e', 't', 0, 0x00, 0x21, 192, 168, 1, 20,
-                        0x36, 0x19, 1, 0, 0, 0x0a, 0x00, 0xff, 0, 0, 0, 0}));
+    EXPECT_EQ(head,
+        (std::vector<std::uint8_t>{'A', 'r', 't', '-', 'N', 'e', 't', 0, 0x00, 0x21, 192, 168, 1, 20, 0x36, 0x19, 1, 0,
+            0, 0x0a, 0x00, 0xff, 0, 0, 0, 0}));
     EXPECT_EQ(text_at(reply, 26, 18), "dmxkit framelog");
     EXPECT_EQ(text_at(reply, 44, 64).rfind("dmxkit framelog on ", 0), 0u);
     EXPECT_EQ(text_at(reply, 108, 64), "#0001 [0042] dmxkit framelog ok");
     const std::vector<std::uint8_t> ports(reply.begin() + 172, reply.begin() + 200);
-    EXPECT_EQ(ports, (std::vector<std::uint8_t>{0, 1, 0x80, 0, 0, 0, 0, 0, 0, 0, 0x80, 0, 0, 0, 0, 0, 0, 0, 7, 0, 0,
-                         0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(ports,
+        (std::vector<std::uint8_t>{
+            0, 1, 0x80, 0, 0, 0, 0, 0, 0, 0, 0x80, 0, 0, 0, 0, 0, 0, 0, 7, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
     const std::vector<std::uint8_t> tail(reply.begin() + 200, reply.end());
     std::vector<std::uint8_t> expected(tail.size(), 0);
     expected[207 - 200] = 192; // BindIp
