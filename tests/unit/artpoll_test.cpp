@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string>
@@ -16,9 +17,10 @@ namespace {
 std::vector<std::uint8_t> poll_packet(
     std::uint8_t version_high, std::uint8_t version_low, std::size_t size, std::uint8_t opcode_high = 0x20)
 {
-    std::vector<std::uint8_t> packet
+    const std::array<std::uint8_t, 14> head
         = {'A', 'r', 't', '-', 'N', 'e', 't', 0, 0x00, opcode_high, version_high, version_low, 0x02, 0x10};
-    packet.resize(size, 0xaa);
+    std::vector<std::uint8_t> packet(size, 0xaa);
+    std::copy_n(head.begin(), std::min(size, head.size()), packet.begin());
     return packet;
 }
 
