@@ -168,6 +168,15 @@ void print_version(const char* program)
     std::printf("%s %s\nLicense: MIT\n", program, DMXKIT_VERSION);
 }
 
+int answer_long_option(int option, const char* program, const char* invoked_as, void (*usage)(const char*, std::FILE*))
+{
+    if (option == help_option)
+        usage(invoked_as, stdout);
+    else
+        print_version(program);
+    return 0;
+}
+
 const char* const maker_address = DMXKIT_HOMEPAGE;
 const char* const protocol_notice = "Art-Net\u2122 Designed by and Copyright Artistic Licence Holdings Ltd\n"
                                     "Protocol documentation: https://art-net.org.uk\n";

@@ -94,6 +94,10 @@ bool asks_for_help_or_version(int argc, char* argv[], const char* letters);
 
 // "<program> 1.0.0" and the licence on standard output: what --version shows.
 void print_version(const char* program);
+// Answers help_option with `usage` (given the name the program was invoked
+// as) on standard output, or version_option with print_version; returns the
+// exit status, 0.
+int answer_long_option(int option, const char* program, const char* invoked_as, void (*usage)(const char*, std::FILE*));
 
 // "<program> 1.0.0 - <purpose>" and an empty line, on standard error.
 void print_banner(const char* program, const char* purpose);

@@ -69,11 +69,8 @@ int read_options(int argc, char* args[], watch_config& config, bool& ended_at_se
             usage(args[0]);
             return 0;
         case help_option:
-            usage(args[0], stdout);
-            return 0;
         case version_option:
-            print_version("cuetrig");
-            return 0;
+            return answer_long_option(option, "cuetrig", args[0], usage);
         default: // getopt has printed its own diagnostic
             usage(args[0]);
             return 1;

@@ -78,11 +78,8 @@ int read_options(int argc, char* argv[], monitor_settings& settings, monitor_sta
             usage(argv[0]);
             return 0;
         case help_option:
-            usage(argv[0], stdout);
-            return 0;
         case version_option:
-            print_version("dmxscope");
-            return 0;
+            return answer_long_option(option, "dmxscope", argv[0], usage);
         default:
             usage(argv[0]);
             return 1;

@@ -65,11 +65,8 @@ int read_options(int argc, char* argv[], ramp_settings& settings)
             settings.stamp = true;
             break;
         case help_option:
-            usage(argv[0], stdout);
-            return 0;
         case version_option:
-            print_version("rampgen");
-            return 0;
+            return answer_long_option(option, "rampgen", argv[0], usage);
         default:
             usage(argv[0]);
             return 1;

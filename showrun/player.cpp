@@ -59,11 +59,8 @@ int read_options(int argc, char* argv[], player_settings& settings)
             usage(argv[0]);
             return 0;
         case help_option:
-            usage(argv[0], stdout);
-            return 0;
         case version_option:
-            print_version("showrun");
-            return 0;
+            return answer_long_option(option, "showrun", argv[0], usage);
         default:
             usage(argv[0]);
             return 1;
