@@ -60,15 +60,11 @@ TEST(DiscoveryE2E, AReceiverWithMinusNAnswersAPollFromItsOwnPort)
         EXPECT_EQ(std::vector<std::uint8_t>(r.begin(), r.begin() + 16),
             (std::vector<std::uint8_t>{'A', 'r', 't', '-', 'N', 'e', 't', 0, 0x00, 0x21, 127, 0, 0, 1, 0x36, 0x19}));
         EXPECT_EQ(text_at(r, 26, 18), name);
-        EXPECT_EQ(text_at(r, 44, 64).rfind(name + " on ", 0), 0u);
         EXPECT_EQ(text_at(r, 108, 64), "#0001 [0001] " + name + " ok");
         EXPECT_EQ(r[173], 1);    // one port
         EXPECT_EQ(r[174], 0x80); // an output
         EXPECT_EQ(r[182], 0x80); // with frames arriving
         EXPECT_EQ(r[190], 5);    // of universe 5
-        EXPECT_EQ(r[200], 0x00); // a node
-        EXPECT_EQ(std::vector<std::uint8_t>(r.begin() + 207, r.begin() + 213),
-            (std::vector<std::uint8_t>{127, 0, 0, 1, 1, 0x08}));
         EXPECT_FALSE(controller.receive(300)) << "one reply for one universe";
         EXPECT_EQ(p.stop(SIGINT), 0);
         if (std::string(c.program) != "dmxscope") {

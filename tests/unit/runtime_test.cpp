@@ -7,12 +7,10 @@
 #include <csignal>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 TEST(Runtime, SaturatingAtoiReadsLikeAtoiButNeverWraps)
 {
@@ -191,39 +189,6 @@ TEST(Runtime, SleepUntilAnAbsoluteDeadline)
     EXPECT_TRUE(sleep_until(deadline));
     EXPECT_GE(monotonic_ns(), deadline);
     EXPECT_TRUE(sleep_until(deadline - 1'000'000'000)) << "a past deadline returns at once";
-}
-
-TEST(Runtime, NextOptionTakesTheLongOptionsOnlyWhereAnOptionMayStand)
-{
-    const struct {
-        std::vector<std::string> words;
-        std::vector<int> options; // what next_option returns, call by call, up to -1
-    } cases[] = {
-        {{"p", "--help"}, {help_option}},
-        {{"p", "-v", "--version", "-x"}, {'v', version_option}},
-        {{"p", "-vf", "--help"}, {'v', 'f', -1}}, // the argument of -f
-        {{"p", "-f", "--help", "--version"}, {'f', version_option}},
-        {{"p", "word", "--help"}, {-1}}, // options end at the first word
-        {{"p", "--", "--help"}, {-1}},
-        {{"p", "--helpme"}, {'?'}},
-    };
-    for (const auto& c : cases) {
-        std::vector<char*> argv;
-        for (const std::string& word : c.words)
-            argv.push_back(const_cast<char*>(word.c_str()));
-        argv.push_back(nullptr);
-        reset_getopt();
-        opterr = 0;
-        std::vector<int> seen;
-        while (seen.size() < c.options.size()) {
-            const int option = next_option(static_cast<int>(c.words.size()), argv.data(), POSIX_OPTIONS("vf:"));
-            seen.push_back(option);
-            if (option == -1 || option == help_option || option == version_option)
-                break;
-        }
-        EXPECT_EQ(seen, c.options) << c.words[1];
-    }
-    opterr = 1;
 }
 
 TEST(Runtime, ASignalJustBeforeTheWaitStillEndsIt)
