@@ -1,6 +1,6 @@
 #include "frame_csv.hpp"
 
-#include "runtime.hpp"
+#include "numbers.hpp"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,8 @@
 #include "node.hpp"
 
-#include "runtime.hpp"
+#include "clock.hpp"
+#include "descriptors.hpp"
+#include "signals.hpp"
 
 #include <algorithm>
 #include <cstdio>
@@ -14,7 +16,6 @@
 namespace {
 
 constexpr std::int64_t longest_delay_ms = 1000;
-constexpr std::int64_t ns_per_ms = 1'000'000;
 constexpr unsigned long report_counter_wrap = 10000;
 
 // xorshift32: enough to spread the nodes' answers, and no allocation.
@@ -87,7 +88,7 @@ int node_wait_ms(const artnet_node& node, std::int64_t now)
     std::int64_t soonest = node.pending[0].due;
     for (const pending_poll& p : std::span(node.pending).first(node.pending_count))
         soonest = std::min(soonest, p.due);
-    return soonest <= now ? 0 : static_cast<int>((soonest - now + ns_per_ms - 1) / ns_per_ms);
+    return ms_until(soonest, now);
 }
 
 std::size_t reply_count(const artnet_node& node)

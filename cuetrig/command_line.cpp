@@ -1,5 +1,7 @@
 #include "command_line.hpp"
 
+#include "notices.hpp"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>

@@ -4,7 +4,8 @@
 
 #include "artdmx.hpp"
 #include "node.hpp"
-#include "runtime.hpp"
+#include "options.hpp"
+#include "udp.hpp"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,6 +1,8 @@
 #include "clipboard.hpp"
 
-#include "runtime.hpp"
+#include "clock.hpp"
+#include "signals.hpp"
+#include "udp.hpp"
 
 #include <array>
 #include <cerrno>
@@ -197,8 +199,7 @@ int export_wait_ms(const clipboard_export& job, std::int64_t now)
 {
     if (job.pid < 0)
         return no_timeout;
-    const std::int64_t left = job.deadline - now;
-    return left <= 0 ? 0 : static_cast<int>((left + 999'999) / 1'000'000);
+    return ms_until(job.deadline, now);
 }
 
 void copy_to_clipboard_csv(clipboard_export& job, std::uint16_t universe, dmx_levels levels, std::size_t count)

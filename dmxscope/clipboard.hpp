@@ -2,8 +2,8 @@
 // The clipboard export: the CSV text piped into the platform's clipboard
 // command, while the monitor goes on receiving, drawing and reading keys.
 
+#include "descriptors.hpp"
 #include "render.hpp"
-#include "runtime.hpp"
 
 #include <array>
 #include <cstddef>

@@ -1,12 +1,16 @@
 // dmxscope: a full-screen terminal monitor of the Art-Net DMX levels that
 // arrive, as numbers or bar graphs, with a CSV export to the clipboard.
 
-#include "artdmx.hpp"
+#include "artnet_receiver.hpp"
 #include "clipboard.hpp"
-#include "node.hpp"
+#include "clock.hpp"
+#include "descriptors.hpp"
+#include "notices.hpp"
+#include "options.hpp"
 #include "render.hpp"
-#include "runtime.hpp"
+#include "signals.hpp"
 #include "terminal.hpp"
+#include "udp.hpp"
 
 #include <algorithm>
 #include <array>
@@ -166,7 +170,6 @@ struct monitor_loop {
     bool changed = false;         // accepted packets not drawn yet
     std::int64_t last_screen = 0; // when the last screen was drawn
     clipboard_export export_job;
-    artnet_node node;
 };
 
 screen_layout current_layout(const monitor_loop& loop)
@@ -306,33 +309,6 @@ void accept_packet(monitor_loop& loop, std::uint16_t universe, std::span<const s
     loop.changed = true;
 }
 
-// Takes every datagram that is waiting (up to a pass's share). False after a
-// failed receive.
-bool take_datagrams(monitor_loop& loop, int sock)
-{
-    std::array<std::uint8_t, receive_buffer_size> buffer{};
-    std::array<std::uint8_t, channels_per_universe> data{};
-    for (int taken = 0; taken < datagrams_per_pass; ++taken) {
-        std::size_t length = 0;
-        sockaddr_in source{};
-        const receive_status received = receive_waiting(sock, buffer, length, &source);
-        if (received == receive_status::failed)
-            return false;
-        if (received != receive_status::datagram)
-            return true;
-        const auto datagram = std::span(buffer).first(length);
-        std::uint16_t universe = 0;
-        std::size_t data_length = 0;
-        if (!parse_artdmx(datagram, universe, data, data_length)) {
-            take_poll(loop.node, datagram, source, monotonic_ns());
-            continue;
-        }
-        note_frame(loop.node, universe, monotonic_ns());
-        accept_packet(loop, universe, std::span(data).first(data_length));
-    }
-    return true;
-}
-
 // Ctrl+Z: the terminal as it was, the process stopped; once continued, the
 // monitor takes the terminal again (as it is now) and redraws.
 void suspend(monitor_loop& loop)
@@ -373,22 +349,41 @@ void answer_terminal_signals(monitor_loop& loop)
 }
 
 // Milliseconds to wait: until the next screen is due when packets wait to be
-// drawn, until the export's deadline or the next poll's replies, or for ever.
+// drawn, until the export's deadline, or for ever.
 int wait_ms(const monitor_loop& loop, std::int64_t now)
 {
-    int wait = export_wait_ms(loop.export_job, now);
-    const int node_wait = node_wait_ms(loop.node, now);
-    if (node_wait != no_timeout)
-        wait = wait == no_timeout ? node_wait : std::min(wait, node_wait);
-    if (loop.changed) {
-        const std::int64_t due = loop.last_screen + screen_interval_ns - now;
-        const int until_due = due <= 0 ? 0 : static_cast<int>((due + 999'999) / 1'000'000);
-        wait = wait == no_timeout ? until_due : std::min(wait, until_due);
-    }
-    return wait;
+    const int wait = export_wait_ms(loop.export_job, now);
+    if (!loop.changed)
+        return wait;
+    const int until_due = ms_until(loop.last_screen + screen_interval_ns, now);
+    return wait == no_timeout ? until_due : std::min(wait, until_due);
 }
 
-void run_monitor(monitor_loop& loop, int sock)
+// Waits until something is to be done (wait_ms), then takes every datagram
+// that is waiting, up to a pass's share. False after a failed receive.
+bool take_datagrams(monitor_loop& loop, artnet_receiver& receiver)
+{
+    // Besides datagrams: a key, room in the export's pipe, the end of the
+    // export's command (SIGCHLD), its deadline, or the next screen.
+    const clipboard_export& job = loop.export_job;
+    std::array<pollfd, 2> watched = {{
+        {loop.keyboard_open ? STDIN_FILENO : -1, POLLIN, 0},
+        {job.to_command ? job.to_command.get() : -1, POLLOUT, 0},
+    }};
+    int wait = wait_ms(loop, monotonic_ns());
+    for (int taken = 0; taken < datagrams_per_pass; ++taken) {
+        const receive_event event = next_frame(receiver, watched, wait);
+        if (event == receive_event::failed)
+            return false;
+        if (event != receive_event::frame)
+            return true;
+        accept_packet(loop, receiver.universe, receiver.levels);
+        wait = 0;
+    }
+    return true;
+}
+
+void run_monitor(monitor_loop& loop, artnet_receiver& receiver)
 {
     while (running) {
         answer_terminal_signals(loop);
@@ -396,27 +391,16 @@ void run_monitor(monitor_loop& loop, int sock)
             running = 0;
             break;
         }
-        if (!take_datagrams(loop, sock))
-            break;
         clipboard_export& job = loop.export_job;
         if (job.pid >= 0) {
             const export_state state = continue_export(job, monotonic_ns());
             if (state != export_state::under_way)
                 report_export(job, state);
         }
-        send_due_replies(loop.node, sock, monotonic_ns());
-        const std::int64_t now = monotonic_ns();
-        if (loop.changed && now - loop.last_screen >= screen_interval_ns)
+        if (loop.changed && monotonic_ns() - loop.last_screen >= screen_interval_ns)
             redraw(loop);
-
-        // Until a datagram, a key, room in the export's pipe, the end of the
-        // export's command, its deadline or the next screen, or a signal.
-        std::array<pollfd, 3> watched = {{
-            {sock, POLLIN, 0},
-            {loop.keyboard_open ? STDIN_FILENO : -1, POLLIN, 0},
-            {job.to_command ? job.to_command.get() : -1, POLLOUT, 0},
-        }};
-        wait_for_events(watched, wait_ms(loop, monotonic_ns()));
+        if (!take_datagrams(loop, receiver))
+            break;
     }
     cancel_export(loop.export_job);
 }
@@ -435,20 +419,26 @@ int main(int argc, char* argv[])
         state.use_color = check_color_support();
     install_signal_handlers();
     raw_terminal terminal;
-    const unique_fd sock = open_receiver(settings.port, bind_hints::shown);
-    if (!sock)
+    artnet_receiver receiver;
+    if (const receiver_opening opened = open_artnet_receiver(receiver, settings.port);
+        opened != receiver_opening::opened) {
+        if (opened == receiver_opening::bind_failed) {
+            std::fprintf(stderr, "Another process may be using this port. Try:\n");
+            std::fprintf(stderr, "  - Using a different port with -p option\n");
+            std::fprintf(stderr, "  - Stopping the other process using port %d\n", settings.port);
+        }
         return 1;
+    }
     monitor_loop loop(settings, state, terminal);
     if (settings.answer_polls)
-        start_node(loop.node, "dmxscope", settings.universe_filter, settings.all_universes);
-    print_report(settings, loop.node);
+        answer_polls(receiver, "dmxscope", settings.universe_filter, settings.all_universes);
+    print_report(settings, receiver.node);
     // Datagrams meanwhile wait in the socket's queue; a stop request cuts
     // the pause short.
     const std::int64_t pause_end = monotonic_ns() + 1'000'000'000;
     while (running && !sleep_until(pause_end)) {
     }
-    set_nonblocking(sock.get());
-    run_monitor(loop, sock.get());
+    run_monitor(loop, receiver);
 
     terminal.restore_terminal();
     clear_screen(stdout);

@@ -1,6 +1,6 @@
 #include "render.hpp"
 
-#include "runtime.hpp"
+#include "notices.hpp"
 
 #include <algorithm>
 #include <string_view>

@@ -1,12 +1,12 @@
 // framelog: records the frames of one or every universe that differ from the
 // last one written, as rows of a frame sequence CSV with their delays.
 
-#include "artdmx.hpp"
-#include "node.hpp"
+#include "artnet_receiver.hpp"
+#include "descriptors.hpp"
+#include "notices.hpp"
 #include "recorder.hpp"
-#include "runtime.hpp"
+#include "signals.hpp"
 
-#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -28,9 +28,13 @@ int main(int argc, char* argv[])
 
     // The endpoint before the file, so that a port in use leaves an existing
     // recording untouched.
-    const unique_fd sock = open_receiver(settings.port, bind_hints::shown);
-    if (!sock)
+    artnet_receiver receiver;
+    if (const receiver_opening opened = open_artnet_receiver(receiver, settings.port);
+        opened != receiver_opening::opened) {
+        if (opened == receiver_opening::bind_failed)
+            print_bind_hints(settings.port);
         return 1;
+    }
     // "-" records to standard output, for pipelines; a FIFO's open waits for
     // a reader, and a stop request ends that wait.
     const bool to_stdout = std::string_view(settings.path) == "-";
@@ -49,44 +53,25 @@ int main(int argc, char* argv[])
         print_shutdown_report(recording_state{});
         return 0;
     }
-    artnet_node node;
+    receiver.report_node_address = true;
     if (settings.answer_polls)
-        start_node(node, "framelog", settings.universe, settings.record_all);
-    print_startup_report(settings, node);
-    set_nonblocking(sock.get());
+        answer_polls(receiver, "framelog", settings.universe, settings.record_all);
+    print_startup_report(settings, receiver.node);
 
     recording_state state;
-    std::array<std::uint8_t, receive_buffer_size> buffer{};
-    std::array<std::uint8_t, channels_per_universe> data{};
     long complete_size = std::ftell(file.get());
     int exit_status = 0;
     while (running) {
-        std::size_t received = 0;
-        sockaddr_in source{};
-        const receive_status status
-            = receive_datagram(sock.get(), buffer, received, {}, node_wait_ms(node, monotonic_ns()), &source);
-        if (send_due_replies(node, sock.get(), monotonic_ns())) {
-            end_status_line();
-            print_node_line(stderr, node);
-        }
-        if (status == receive_status::failed)
+        const receive_event event = next_frame(receiver);
+        if (event == receive_event::failed)
             break;
-        if (status != receive_status::datagram)
-            continue;
-        const auto datagram = std::span(buffer).first(received);
-        std::uint16_t universe = 0;
-        std::size_t length = 0;
-        if (!parse_artdmx(datagram, universe, data, length)) {
-            take_poll(node, datagram, source, monotonic_ns());
-            continue;
-        }
-        note_frame(node, universe, monotonic_ns());
-        if (!settings.record_all && universe != settings.universe)
+        if (event != receive_event::frame || (!settings.record_all && receiver.universe != settings.universe))
             continue;
         ++state.packets_received;
         const std::int64_t now = get_time_ms();
-        if (is_change(state, data, length)) {
-            if (!write_row(file.get(), row_delay(state, now, settings.min_delay), std::span(data).first(length))) {
+        const std::span<const std::uint8_t> levels = receiver.levels;
+        if (is_change(state, receiver.data, levels.size())) {
+            if (!write_row(file.get(), row_delay(state, now, settings.min_delay), levels)) {
                 // A stop request that cut short a write to a slow reader is
                 // a stop like any other.
                 if (!running)
@@ -95,10 +80,10 @@ int main(int argc, char* argv[])
                 exit_status = 1;
                 break;
             }
-            remember_row(state, data, length, now);
+            remember_row(state, receiver.data, levels.size(), now);
             complete_size = std::ftell(file.get());
         }
-        print_status(state, universe, length);
+        print_status(state, receiver.universe, levels.size());
     }
 
     print_shutdown_report(state);

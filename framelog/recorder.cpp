@@ -1,6 +1,11 @@
 #include "recorder.hpp"
 
+#include "clock.hpp"
 #include "frame_csv.hpp"
+#include "notices.hpp"
+#include "numbers.hpp"
+#include "signals.hpp"
+#include "status_line.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -171,6 +176,13 @@ void drop_partial_row(std::FILE* file, long complete_size)
         end_status_line();
         std::perror("ftruncate");
     }
+}
+
+void print_bind_hints(int port)
+{
+    std::fprintf(stderr, "Another process may be using this port. Try:\n");
+    std::fprintf(stderr, "  - Using a different port with -p option\n");
+    std::fprintf(stderr, "  - Stopping the other process using port %d\n", port);
 }
 
 void print_startup_report(const recorder_settings& settings, const artnet_node& node)

@@ -4,7 +4,8 @@
 
 #include "artdmx.hpp"
 #include "node.hpp"
-#include "runtime.hpp"
+#include "options.hpp"
+#include "udp.hpp"
 
 #include <array>
 #include <cstddef>
@@ -63,6 +64,8 @@ bool write_row(std::FILE* file, std::uint16_t delay, std::span<const std::uint8_
 // cuts the file back to `complete_size` (its last complete row) where it can.
 void drop_partial_row(std::FILE* file, long complete_size);
 
+// After "Failed to bind to port": what the user may do about it.
+void print_bind_hints(int port);
 // With -N, the node's line follows the port's.
 void print_startup_report(const recorder_settings& settings, const artnet_node& node);
 void print_status(const recording_state& state, std::uint16_t universe, std::size_t length);

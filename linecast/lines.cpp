@@ -1,7 +1,8 @@
 #include "lines.hpp"
 
 #include "artdmx.hpp"
-#include "runtime.hpp"
+#include "notices.hpp"
+#include "options.hpp"
 
 #include <cctype>
 #include <cstdlib>

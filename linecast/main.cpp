@@ -1,9 +1,13 @@
 // linecast: sends every line of standard input as one ArtDmx frame, numbers
 // as levels and other characters as their byte codes.
 
-#include "artdmx.hpp"
+#include "artnet_sender.hpp"
+#include "clock.hpp"
+#include "descriptors.hpp"
 #include "lines.hpp"
-#include "runtime.hpp"
+#include "notices.hpp"
+#include "options.hpp"
+#include "udp.hpp"
 
 #include <algorithm>
 #include <array>
@@ -119,36 +123,30 @@ void remember_sent(keep_alive& k, std::span<const std::uint8_t> payload)
     k.next = monotonic_ns() + k.interval;
 }
 
-bool resend(keep_alive& k, const line_settings& settings, const sender_endpoint& endpoint, std::uint8_t& sequence)
+bool resend(keep_alive& k, const line_settings& settings, artnet_sender& sender)
 {
-    std::array<std::uint8_t, artdmx_max_size> packet{};
-    std::size_t length = 0;
-    build_artdmx(packet, length, sequence++, settings.universe, std::span(k.frame).first(k.length));
     k.next += k.interval;
-    return send_datagram(endpoint, std::span(packet).first(length));
+    return send_dmx(sender, settings.universe, std::span(k.frame).first(k.length));
 }
 
 // Until standard input has a line (or its end), re-sending whenever a
 // keep-alive is due. False when a re-send failed.
-bool wait_for_input(
-    keep_alive& k, const line_settings& settings, const sender_endpoint& endpoint, std::uint8_t& sequence)
+bool wait_for_input(keep_alive& k, const line_settings& settings, artnet_sender& sender)
 {
     if (!k.armed)
         return true;
     for (;;) {
-        const std::int64_t left = k.next - monotonic_ns();
         pollfd input{STDIN_FILENO, POLLIN, 0};
-        const int ready = ::poll(&input, 1, left <= 0 ? 0 : static_cast<int>((left + 999'999) / 1'000'000));
+        const int ready = ::poll(&input, 1, ms_until(k.next, monotonic_ns()));
         if (ready != 0 && !(ready < 0 && errno == EINTR))
             return true; // the line, the end, or an error for fgets to report
-        if (monotonic_ns() >= k.next && !resend(k, settings, endpoint, sequence))
+        if (monotonic_ns() >= k.next && !resend(k, settings, sender))
             return false;
     }
 }
 
 // At the end of input: one more interval of keep-alive, then the end.
-bool keep_alive_after_input(
-    keep_alive& k, const line_settings& settings, const sender_endpoint& endpoint, std::uint8_t& sequence)
+bool keep_alive_after_input(keep_alive& k, const line_settings& settings, artnet_sender& sender)
 {
     if (!k.armed)
         return true;
@@ -156,7 +154,7 @@ bool keep_alive_after_input(
     while (k.next <= end) {
         while (!sleep_until(k.next)) {
         }
-        if (!resend(k, settings, endpoint, sequence))
+        if (!resend(k, settings, sender))
             return false;
     }
     while (!sleep_until(end)) {
@@ -166,18 +164,16 @@ bool keep_alive_after_input(
 
 // One packet per line that yields values. Returns the exit status: 0 at the
 // end of input, 1 after a failed send or read.
-int send_lines(const line_settings& settings, const sender_endpoint& endpoint)
+int send_lines(const line_settings& settings, artnet_sender& sender)
 {
     std::array<char, line_buffer_size> line{};
     std::array<std::uint8_t, channels_per_universe> frame{};
-    std::array<std::uint8_t, artdmx_max_size> packet{};
-    std::uint8_t sequence = 1;
     unsigned long long line_number = 0;
     const std::size_t first = settings.channel - 1;
     keep_alive k;
     k.interval = std::int64_t{settings.keep_alive_ms} * 1'000'000;
 
-    while (wait_for_input(k, settings, endpoint, sequence)
+    while (wait_for_input(k, settings, sender)
         && std::fgets(line.data(), static_cast<int>(line.size()), stdin) != nullptr) {
         ++line_number;
         // A zero byte ends the line, whatever fgets read after it.
@@ -202,13 +198,11 @@ int send_lines(const line_settings& settings, const sender_endpoint& endpoint)
             continue;
         }
         const std::size_t payload_length = first + count;
-        const std::uint8_t carried = sequence++;
-        std::size_t datagram_length = 0;
-        build_artdmx(packet, datagram_length, carried, settings.universe, std::span(frame).first(payload_length));
+        const std::uint8_t carried = sender.sequence;
         if (settings.verbose)
             std::fprintf(stderr, "  Sending %zu values to channels %d-%d (payload length: %d)\n", count,
                 settings.channel, static_cast<int>(first + count), static_cast<int>(payload_length));
-        if (!send_datagram(endpoint, std::span(packet).first(datagram_length)))
+        if (!send_dmx(sender, settings.universe, std::span(frame).first(payload_length)))
             return 1;
         remember_sent(k, std::span(frame).first(payload_length));
         if (settings.verbose)
@@ -224,7 +218,7 @@ int send_lines(const line_settings& settings, const sender_endpoint& endpoint)
     }
     if (!std::feof(stdin)) // a re-send failed
         return 1;
-    return keep_alive_after_input(k, settings, endpoint, sequence) ? 0 : 1;
+    return keep_alive_after_input(k, settings, sender) ? 0 : 1;
 }
 
 } // namespace
@@ -236,13 +230,13 @@ int main(int argc, char* argv[])
     if (const int status = read_options(argc, argv, settings); status >= 0)
         return status;
     print_banner("linecast", "sends standard-input lines as Art-Net DMX");
-    const auto endpoint = open_sender(settings.target, settings.port);
-    if (!endpoint)
+    artnet_sender sender;
+    if (!open_artnet_sender(sender, settings.target, settings.port))
         return 1;
     print_report(settings);
     // Each typed or piped line is handed over as soon as it is complete.
     // With keep-alive the wait for the next line watches the descriptor, so
     // no line may sit unseen in the stream's buffer: one byte per read.
     std::setvbuf(stdin, nullptr, settings.keep_alive_ms > 0 ? _IONBF : _IOLBF, 0);
-    return send_lines(settings, *endpoint);
+    return send_lines(settings, sender);
 }

@@ -1,9 +1,13 @@
 // rampgen: sends a moving ramp to one, several or all universes at a fixed
 // interval.
 
-#include "artdmx.hpp"
+#include "artnet_sender.hpp"
+#include "clock.hpp"
+#include "descriptors.hpp"
+#include "notices.hpp"
+#include "numbers.hpp"
 #include "ramp.hpp"
-#include "runtime.hpp"
+#include "status_line.hpp"
 
 #include <array>
 #include <cstdint>
@@ -129,13 +133,11 @@ int main(int argc, char* argv[])
     if (const int status = read_options(argc, argv, settings); status >= 0)
         return status;
     print_report(settings);
-    const auto endpoint = open_sender(settings.target, settings.port);
-    if (!endpoint)
+    artnet_sender sender;
+    if (!open_artnet_sender(sender, settings.target, settings.port))
         return 1;
 
     std::array<std::uint8_t, channels_per_universe> frame{};
-    std::array<std::uint8_t, receive_buffer_size> packet{};
-    std::uint8_t sequence = 1;
     std::uint8_t offset = 0;
     unsigned long long frames_sent = 0;
     unsigned long long last_status = 0;
@@ -153,9 +155,7 @@ int main(int argc, char* argv[])
             const auto universe = static_cast<std::uint16_t>(list.all ? i : list.universes[i]);
             if (settings.stamp)
                 stamp_universe(frame, universe, frames_sent);
-            std::size_t length = 0;
-            build_artdmx(packet, length, sequence++, universe, frame);
-            if (!send_datagram(*endpoint, std::span(packet).first(length)))
+            if (!send_dmx(sender, universe, frame))
                 return 1;
         }
         ++frames_sent;

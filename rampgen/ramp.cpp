@@ -1,6 +1,6 @@
 #include "ramp.hpp"
 
-#include "runtime.hpp"
+#include "notices.hpp"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,7 +1,8 @@
 #pragma once
 // rampgen's deciding parts: the universe list, the ramp, the usage text.
 
-#include "runtime.hpp"
+#include "options.hpp"
+#include "udp.hpp"
 
 #include <array>
 #include <cstddef>

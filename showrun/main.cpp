@@ -1,10 +1,14 @@
 // showrun: plays a frame sequence CSV onto the network, every row as one
 // ArtDmx held for the row's delay, or writes a demo file to try it with.
 
-#include "artdmx.hpp"
+#include "artnet_sender.hpp"
+#include "clock.hpp"
+#include "descriptors.hpp"
 #include "frame_csv.hpp"
+#include "notices.hpp"
 #include "player.hpp"
-#include "runtime.hpp"
+#include "signals.hpp"
+#include "status_line.hpp"
 
 #include <array>
 #include <cerrno>
@@ -26,25 +30,21 @@ void print_report(const player_settings& settings)
 
 // What playback carries from row to row and from pass to pass.
 struct playback {
-    playback(const sender_endpoint& e, const player_settings& s) : endpoint(e), settings(s) { }
+    playback(artnet_sender& out, const player_settings& s) : sender(out), settings(s) { }
 
-    const sender_endpoint& endpoint;
+    artnet_sender& sender;
     const player_settings& settings;
     std::array<std::uint8_t, channels_per_universe> frame{};
-    std::size_t count = 0;     // of the last frame sent
-    std::uint8_t sequence = 1; // wraps 255 -> 0 -> 1
+    std::size_t count = 0; // of the last frame sent
     unsigned long long frames_sent = 0;
     long pass = 0;
     playback_clock clock;
 };
 
-// Builds the last frame with the next sequence number and sends it.
+// Sends the last frame again, with the next sequence number.
 bool send_frame(playback& p)
 {
-    std::array<std::uint8_t, receive_buffer_size> packet{};
-    std::size_t length = 0;
-    build_artdmx(packet, length, p.sequence++, p.settings.universe, std::span(p.frame).first(p.count));
-    return send_datagram(p.endpoint, std::span(packet).first(length));
+    return send_dmx(p.sender, p.settings.universe, std::span(p.frame).first(p.count));
 }
 
 // Holds the frame sent at `sent` until the clock's end, re-sending it every
@@ -161,8 +161,8 @@ int main(int argc, char* argv[])
         return 1;
     }
     install_stop_handlers();
-    const auto endpoint = open_sender(settings.target, settings.port);
-    if (!endpoint)
+    artnet_sender sender;
+    if (!open_artnet_sender(sender, settings.target, settings.port))
         return 1;
     // A FIFO's open waits for a writer; a stop request ends that wait.
     const unique_file file(std::fopen(settings.file, "r"));
@@ -179,7 +179,7 @@ int main(int argc, char* argv[])
     }
     print_report(settings);
 
-    playback p(*endpoint, settings);
+    playback p(sender, settings);
     start_clock(p.clock, settings.speed, monotonic_ns());
     const playback_end end = play(p, file.get());
     print_end_report(end, p);

@@ -1,6 +1,9 @@
 #include "player.hpp"
 
+#include "descriptors.hpp"
 #include "frame_csv.hpp"
+#include "notices.hpp"
+#include "numbers.hpp"
 
 #include <array>
 #include <cmath>

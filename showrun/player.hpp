@@ -2,7 +2,8 @@
 // showrun's deciding parts: the command line, the demo file, the usage text
 // and the timing of the rows.
 
-#include "runtime.hpp"
+#include "options.hpp"
+#include "udp.hpp"
 
 #include <cstdint>
 #include <cstdio>

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <csignal>
@@ -119,12 +120,12 @@ TEST(Runtime, ReceiversShareAPortAndDoNotLeakIntoChildren)
     probe.reset();
 
     testing::internal::CaptureStderr();
-    unique_fd first = open_receiver(port, bind_hints::shown);
-    unique_fd second = open_receiver(port, bind_hints::shown);
+    artnet_receiver first;
+    artnet_receiver second;
+    EXPECT_EQ(open_artnet_receiver(first, port), receiver_opening::opened);
+    EXPECT_EQ(open_artnet_receiver(second, port), receiver_opening::opened);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    ASSERT_TRUE(first);
-    ASSERT_TRUE(second);
-    EXPECT_TRUE(fcntl(first.get(), F_GETFD) & FD_CLOEXEC);
+    EXPECT_TRUE(fcntl(first.sock.get(), F_GETFD) & FD_CLOEXEC);
 }
 
 TEST(Runtime, PortHeldWithoutSharingGivesTheBindMessage)
@@ -135,50 +136,43 @@ TEST(Runtime, PortHeldWithoutSharingGivesTheBindMessage)
     ASSERT_EQ(bind(holder.get(), reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
     const int port = bound_port(holder.get());
 
-    for (const bind_hints hints : {bind_hints::hidden, bind_hints::shown}) {
-        testing::internal::CaptureStderr();
-        EXPECT_FALSE(open_receiver(port, hints));
-        std::string expected
-            = "Failed to bind to port " + std::to_string(port) + ": " + std::strerror(EADDRINUSE) + "\n";
-        if (hints == bind_hints::shown)
-            expected += "Another process may be using this port. Try:\n"
-                        "  - Using a different port with -p option\n"
-                        "  - Stopping the other process using port "
-                + std::to_string(port) + "\n";
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), expected);
-    }
+    testing::internal::CaptureStderr();
+    artnet_receiver receiver;
+    EXPECT_EQ(open_artnet_receiver(receiver, port), receiver_opening::bind_failed);
+    EXPECT_FALSE(receiver.sock);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+        "Failed to bind to port " + std::to_string(port) + ": " + std::strerror(EADDRINUSE) + "\n");
 }
 
-TEST(Runtime, ReceiveStepWaitsBrieflyThenDelivers)
+TEST(Runtime, NextFrameWaitsItsTimeThenDeliversOnlyArtDmx)
 {
-    unique_fd receiver = open_receiver(0, bind_hints::hidden);
-    ASSERT_TRUE(receiver);
-    set_nonblocking(receiver.get());
-    std::array<std::uint8_t, receive_buffer_size> buffer{};
-    std::size_t length = 0;
+    artnet_receiver receiver;
+    ASSERT_EQ(open_artnet_receiver(receiver, 0), receiver_opening::opened);
 
     const std::int64_t before = monotonic_ns();
-    EXPECT_EQ(receive_datagram(receiver.get(), buffer, length), receive_status::idle);
+    EXPECT_EQ(next_frame(receiver, {}, 10), receive_event::timed_out);
     const std::int64_t waited = monotonic_ns() - before;
-    EXPECT_GE(waited, 5'000'000);
+    EXPECT_GE(waited, 10'000'000);
     EXPECT_LT(waited, 200'000'000);
 
-    auto sender = open_sender("127.0.0.1", bound_port(receiver.get()));
-    ASSERT_TRUE(sender);
-    const std::array<std::uint8_t, 3> datagram = {1, 2, 3};
-    ASSERT_TRUE(send_datagram(*sender, datagram));
-    receive_status status = receive_status::idle;
-    for (int pass = 0; pass < 100 && status == receive_status::idle; ++pass)
-        status = receive_datagram(receiver.get(), buffer, length);
-    ASSERT_EQ(status, receive_status::datagram);
-    EXPECT_EQ(length, 3u);
+    artnet_sender sender;
+    ASSERT_TRUE(open_artnet_sender(sender, "127.0.0.1", bound_port(receiver.sock.get())));
+    ASSERT_EQ(sendto(sender.sock.get(), "junk", 4, 0, reinterpret_cast<const sockaddr*>(&sender.destination),
+                  sizeof sender.destination),
+        4);
+    const std::array<std::uint8_t, 3> levels = {1, 2, 3};
+    ASSERT_TRUE(send_dmx(sender, 7, levels));
+    ASSERT_EQ(next_frame(receiver, {}, 2000), receive_event::frame);
+    EXPECT_EQ(receiver.universe, 7);
+    EXPECT_TRUE(std::ranges::equal(receiver.levels, levels));
 }
 
 TEST(Runtime, SenderRejectsTargetsThatAreNotDottedAddresses)
 {
     for (const char* target : {"10.0.0.300", "localhost", ""}) {
         testing::internal::CaptureStderr();
-        EXPECT_FALSE(open_sender(target, 7000));
+        artnet_sender sender;
+        EXPECT_FALSE(open_artnet_sender(sender, target, 7000));
         EXPECT_EQ(testing::internal::GetCapturedStderr(), std::string("Invalid target IP: ") + target + "\n");
     }
 }
@@ -193,17 +187,14 @@ TEST(Runtime, SleepUntilAnAbsoluteDeadline)
 
 TEST(Runtime, ASignalJustBeforeTheWaitStillEndsIt)
 {
-    unique_fd receiver = open_receiver(0, bind_hints::hidden);
-    ASSERT_TRUE(receiver);
-    set_nonblocking(receiver.get());
+    artnet_receiver receiver;
+    ASSERT_EQ(open_artnet_receiver(receiver, 0), receiver_opening::opened);
     install_stop_handlers();
-    std::array<std::uint8_t, receive_buffer_size> buffer{};
-    std::size_t length = 0;
     // The handler runs before the wait begins: without the wake-up pipe this
     // wait would last for ever, as nothing arrives.
     std::raise(SIGTERM);
     EXPECT_EQ(running, 0);
-    EXPECT_EQ(receive_datagram(receiver.get(), buffer, length, -1, no_timeout), receive_status::interrupted);
+    EXPECT_EQ(next_frame(receiver, {}, no_timeout), receive_event::woken);
     running = 1;
     // The wake-up was used up: a wait now times out as usual.
     pollfd none{-1, POLLIN, 0};

@@ -1,0 +1,152 @@
+#include "artnet_receiver.hpp"
+
+#include "clock.hpp"
+#include "status_line.hpp"
+#include "udp.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#if defined(__linux__)
+#include <linux/sock_diag.h>
+#endif
+
+namespace {
+
+// A burst of 256 universes overflows the default receive buffer while the
+// loop waits; the system may grant less, which is fine.
+constexpr int wanted_receive_buffer = 4 * 1024 * 1024;
+
+enum class receive_status { datagram, idle, failed };
+
+// One datagram that is waiting already, and its sender.
+receive_status receive_waiting(artnet_receiver& receiver, std::size_t& out_length, sockaddr_in& source)
+{
+    socklen_t source_size = sizeof source;
+    const ssize_t received = ::recvfrom(receiver.sock.get(), receiver.datagram.data(), receiver.datagram.size(), 0,
+        reinterpret_cast<sockaddr*>(&source), &source_size);
+    if (received >= 0) {
+        out_length = static_cast<std::size_t>(received);
+        return receive_status::datagram;
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+        return receive_status::idle;
+    end_status_line();
+    std::perror("recvfrom");
+    return receive_status::failed;
+}
+
+int sooner(int a_ms, int b_ms)
+{
+    if (a_ms == no_timeout)
+        return b_ms;
+    return b_ms == no_timeout ? a_ms : std::min(a_ms, b_ms);
+}
+
+void send_replies(artnet_receiver& receiver, std::int64_t now)
+{
+    if (send_due_replies(receiver.node, receiver.sock.get(), now) && receiver.report_node_address) {
+        end_status_line();
+        print_node_line(stderr, receiver.node);
+    }
+}
+
+} // namespace
+
+receiver_opening open_artnet_receiver(artnet_receiver& receiver, int port)
+{
+    receiver.sock = open_udp_socket();
+    const int sock = receiver.sock.get();
+    if (!receiver.sock || !enable_socket_option(sock, SO_REUSEADDR, "setsockopt(SO_REUSEADDR)")
+        || !enable_socket_option(sock, SO_REUSEPORT, "setsockopt(SO_REUSEPORT)")) {
+        receiver.sock.reset();
+        return receiver_opening::failed;
+    }
+    ::setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &wanted_receive_buffer, sizeof wanted_receive_buffer);
+
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (::bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0) {
+        std::fprintf(stderr, "Failed to bind to port %d: %s\n", port, std::strerror(errno));
+        receiver.sock.reset();
+        return receiver_opening::bind_failed;
+    }
+    set_nonblocking(sock);
+    return receiver_opening::opened;
+}
+
+void answer_polls(artnet_receiver& receiver, const char* program, std::uint16_t universe, bool all_universes)
+{
+    start_node(receiver.node, program, universe, all_universes);
+}
+
+receive_event next_frame(artnet_receiver& receiver, std::span<pollfd> also_watch, int timeout_ms)
+{
+    // Wait, then take the datagram: one wait and one receive per datagram,
+    // the least a receiver can do, and no periodic wake-ups.
+    std::array<pollfd, most_watched> watched{};
+    if (also_watch.size() >= watched.size()) { // never dropped unseen
+        errno = EINVAL;
+        end_status_line();
+        std::perror("poll");
+        return receive_event::failed;
+    }
+    const auto all = std::span(watched).first(also_watch.size() + 1);
+    const std::int64_t deadline = timeout_ms == no_timeout ? 0 : monotonic_ns() + timeout_ms * ns_per_ms;
+    for (;;) {
+        const std::int64_t now = monotonic_ns();
+        send_replies(receiver, now);
+        const int wait
+            = sooner(timeout_ms == no_timeout ? no_timeout : ms_until(deadline, now), node_wait_ms(receiver.node, now));
+        watched[0] = {receiver.sock.get(), POLLIN, 0};
+        std::copy(also_watch.begin(), also_watch.end(), watched.begin() + 1);
+        const int ready = wait_for_events(all, wait);
+        if (ready == wait_failed)
+            return receive_event::failed;
+        std::copy_n(watched.begin() + 1, also_watch.size(), also_watch.begin());
+        if (ready == woken_by_signal)
+            return receive_event::woken;
+        if (std::ranges::any_of(also_watch, [](const pollfd& entry) { return entry.revents != 0; }))
+            return receive_event::ready;
+        if (watched[0].revents == 0) {
+            if (timeout_ms != no_timeout && monotonic_ns() >= deadline)
+                return receive_event::timed_out;
+            continue; // a reply fell due
+        }
+        std::size_t length = 0;
+        sockaddr_in source{};
+        const receive_status status = receive_waiting(receiver, length, source);
+        if (status == receive_status::failed)
+            return receive_event::failed;
+        if (status == receive_status::idle)
+            continue;
+        const auto datagram = std::span(receiver.datagram).first(length);
+        std::size_t data_length = 0;
+        if (parse_artdmx(datagram, receiver.universe, receiver.data, data_length)) {
+            note_frame(receiver.node, receiver.universe, monotonic_ns());
+            receiver.levels = std::span(receiver.data).first(data_length);
+            return receive_event::frame;
+        }
+        take_poll(receiver.node, datagram, source, monotonic_ns());
+    }
+}
+
+unsigned long long datagrams_lost(const artnet_receiver& receiver)
+{
+#if defined(__linux__) && defined(SO_MEMINFO)
+    std::array<std::uint32_t, SK_MEMINFO_VARS> info{};
+    socklen_t size = sizeof info;
+    if (::getsockopt(receiver.sock.get(), SOL_SOCKET, SO_MEMINFO, info.data(), &size) == 0
+        && size >= (SK_MEMINFO_DROPS + 1) * sizeof info[0])
+        return info[SK_MEMINFO_DROPS];
+#else
+    (void)receiver;
+#endif
+    return 0;
+}

@@ -1,0 +1,104 @@
+#include "options.hpp"
+
+#include "artdmx.hpp"
+#include "notices.hpp"
+#include "numbers.hpp"
+
+#include <string_view>
+
+#include <getopt.h>
+#include <unistd.h>
+
+void reset_getopt()
+{
+#if defined(__GLIBC__)
+    optind = 0; // forces glibc to start over, forgetting the previous list
+#else
+    optreset = 1;
+    optind = 1;
+#endif
+}
+
+int next_option(int argc, char* const argv[], const char* letters)
+{
+    // getopt is never part-way through a word that reads "--help": it would
+    // have been caught here before getopt reached it. So the word at optind
+    // is either a fresh one or a group of letters already begun.
+    const int word = optind > 0 ? optind : 1; // glibc's restart value is 0
+    if (word < argc) {
+        const std::string_view text = argv[word];
+        if (text == "--help" || text == "--version") {
+            optind = word + 1;
+            return text == "--help" ? help_option : version_option;
+        }
+    }
+    return getopt(argc, argv, letters);
+}
+
+bool asks_for_help_or_version(int argc, char* argv[], const char* letters)
+{
+    reset_getopt();
+    const int reporting = opterr;
+    opterr = 0;
+    int option = 0;
+    do
+        option = next_option(argc, argv, letters);
+    while (option != -1 && option != '?' && option != ':' && option != help_option && option != version_option);
+    opterr = reporting;
+    reset_getopt();
+    return option == help_option || option == version_option;
+}
+
+int answer_long_option(int option, const char* program, const char* invoked_as, void (*usage)(const char*, std::FILE*))
+{
+    if (option == help_option)
+        usage(invoked_as, stdout);
+    else
+        print_version(program);
+    return 0;
+}
+
+bool check_keep_alive(const char* text, int& ms)
+{
+    long value = 0;
+    if (!parse_integer(text, value) || value < shortest_keep_alive_ms || value > longest_keep_alive_ms) {
+        std::fprintf(
+            stderr, "Error: Keep-alive must be between %d and %d ms\n", shortest_keep_alive_ms, longest_keep_alive_ms);
+        return false;
+    }
+    ms = static_cast<int>(value);
+    return true;
+}
+
+bool check_universe(const char* text, std::uint16_t& universe)
+{
+    const int value = saturating_atoi(text);
+    if (value < 0 || value > highest_universe) {
+        std::fprintf(stderr, "Universe must be between 0 and %d\n", highest_universe);
+        return false;
+    }
+    universe = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+bool check_port(const char* text, int& port)
+{
+    const int value = saturating_atoi(text);
+    if (value < 1 || value > 65535) {
+        std::fprintf(stderr, "Invalid port: %s\n", text);
+        return false;
+    }
+    port = value;
+    return true;
+}
+
+bool check_channel(const char* text, std::uint16_t& channel)
+{
+    const int value = saturating_atoi(text);
+    if (value < 1 || value > static_cast<int>(channels_per_universe)) {
+        std::fprintf(stderr, "Channel must be between 1 and %d\n", static_cast<int>(channels_per_universe));
+        return false;
+    }
+    channel = static_cast<std::uint16_t>(value);
+    return true;
+}

@@ -1,0 +1,56 @@
+#pragma once
+// Reading the command line as every program does: getopt under the POSIX
+// rules, the two long options all six answer, and the checks of the values
+// that several programs take (universe, port, channel, keep-alive).
+
+#include <cstdint>
+#include <cstdio>
+
+// Universe options accept 0..255 as a plain number.
+constexpr int highest_universe = 255;
+// A universe that no option can give: "not given", or "no filter".
+constexpr std::uint16_t no_universe = 256;
+
+// glibc's getopt reorders arguments unless the option string starts with '+';
+// elsewhere getopt already stops at the first non-option and a '+' would be
+// taken as an option letter.
+#if defined(__GLIBC__)
+#define POSIX_OPTIONS(letters) "+" letters
+#else
+#define POSIX_OPTIONS(letters) letters
+#endif
+
+// Lets a program (or a test) run getopt again over a new argument list.
+void reset_getopt();
+
+// What next_option returns for the two long options that every program
+// answers: well outside the range of option letters.
+constexpr int help_option = 0x100;
+constexpr int version_option = 0x101;
+
+// getopt with `letters`, except that a word "--help" or "--version" standing
+// where an option may stand comes back as help_option or version_option.
+// Every other word beginning with "--" stays getopt's to take or reject.
+int next_option(int argc, char* const argv[], const char* letters);
+
+// Whether the options, read ahead quietly, ask for --help or --version: the
+// programs whose banner precedes their options leave it out then, so that
+// only the answer is printed.
+bool asks_for_help_or_version(int argc, char* argv[], const char* letters);
+
+// Answers help_option with `usage` (given the name the program was invoked
+// as) on standard output, or version_option with print_version; returns the
+// exit status, 0.
+int answer_long_option(int option, const char* program, const char* invoked_as, void (*usage)(const char*, std::FILE*));
+
+// -k of the senders, the keep-alive interval: 100 to 10000 ms.
+constexpr int shortest_keep_alive_ms = 100;
+constexpr int longest_keep_alive_ms = 10000;
+
+// The common option checks: each prints its fixed message on failure.
+bool check_universe(const char* text, std::uint16_t& universe);
+bool check_port(const char* text, int& port);
+// Stores the channel as typed (1..512).
+bool check_channel(const char* text, std::uint16_t& channel);
+// "Error: Keep-alive must be between 100 and 10000 ms" on failure.
+bool check_keep_alive(const char* text, int& ms);
