@@ -65,6 +65,7 @@ void usage(const char* program, std::FILE* out)
         "  -t target_ip  Destination IPv4 address (default: 255.255.255.255)\n"
         "  -p port       UDP port (default: 6454)\n"
         "  -v            Verbose mode: show conversion details and warnings\n"
+        "  -k ms         Keep-alive: re-send the last frame every ms while no line comes (100-10000)\n"
         "  -h            Show this help message\n"
         "\n"
         "Input Format:\n"
