@@ -3,6 +3,7 @@
 #include "status_line.hpp"
 #include "udp.hpp"
 
+#include <algorithm>
 #include <cstdio>
 
 #include <arpa/inet.h>
@@ -42,6 +43,14 @@ bool open_artnet_sender(artnet_sender& sender, const char* target, int port)
 
 bool send_dmx(artnet_sender& sender, std::uint16_t universe, std::span<const std::uint8_t> levels)
 {
+    // Art-Net asks for an even Length, and receivers made by others drop a
+    // frame of odd length (one channel alone among them): one more channel
+    // of level 0 makes it even.
+    std::array<std::uint8_t, channels_per_universe> padded{};
+    if (levels.size() % 2 != 0) {
+        std::ranges::copy(levels, padded.begin());
+        levels = std::span(padded).first(levels.size() + 1);
+    }
     std::size_t length = 0;
     build_artdmx(sender.packet, length, sender.sequence++, universe, levels);
     return send_packet(sender, length);

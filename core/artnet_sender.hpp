@@ -27,5 +27,6 @@ struct artnet_sender {
 bool open_artnet_sender(artnet_sender& sender, const char* target, int port);
 
 // One ArtDmx of `levels` (at most 512) for `universe`, with the next sequence
-// number. A failed send is reported with perror("sendto").
+// number; an odd count goes out with one more channel at 0. A failed send is
+// reported with perror("sendto").
 bool send_dmx(artnet_sender& sender, std::uint16_t universe, std::span<const std::uint8_t> levels);

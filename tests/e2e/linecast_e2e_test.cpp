@@ -77,8 +77,8 @@ TEST(LinecastE2E, DataStartAtChannelOneWithZerosBelowTheStart)
         std::vector<int> data;
         std::string err_tail;
     } cases[] = {
-        {"1", "255\n", {255}, "Sent 1 value(s) to channel 1\n"},
-        {"3", "1,2,3\n", {0, 0, 1, 2, 3}, "Sent 3 value(s) to channel 3\n"},
+        {"1", "255\n", {255, 0}, "Sent 1 value(s) to channel 1\n"}, // Length 2: receivers drop an odd one
+        {"3", "1,2,3\n", {0, 0, 1, 2, 3, 0}, "Sent 3 value(s) to channel 3\n"},
         {"512", "1 2 300\n", at_512,
             "Warning: Buffer full (1/1 channels). Skipped 4 characters from input.\nSent 1 value(s) to channel 512\n"},
     };
@@ -117,7 +117,7 @@ TEST(LinecastE2E, VerboseRunSkipsEmptyAndCarriageReturnLines)
     ASSERT_EQ(datagrams.size(), 2u);
     EXPECT_EQ(levels(datagrams[0], 0), (std::vector<int>{0, 0, 10, 20}));
     EXPECT_EQ(datagrams[1][12], 2) << "skipped lines leave the sequence alone";
-    EXPECT_EQ(levels(datagrams[1], 0), (std::vector<int>{0, 0, 255}));
+    EXPECT_EQ(levels(datagrams[1], 0), (std::vector<int>{0, 0, 255, 0}));
 }
 
 TEST(LinecastE2E, EachPacketHoldsOnlyItsOwnLine)
@@ -127,9 +127,9 @@ TEST(LinecastE2E, EachPacketHoldsOnlyItsOwnLine)
         std::vector<std::vector<int>> data;
     } cases[] = {
         // A shorter line after a longer one, and a last line without newline.
-        {"1,2,3,4,5,6,7,8,9,10\n7,8", {{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, {0, 7, 8}}},
+        {"1,2,3,4,5,6,7,8,9,10\n7,8", {{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0}, {0, 7, 8, 0}}},
         // A zero byte ends the line: the rest up to the newline is ignored.
-        {"5,6\0,7,8\n\0 9\n4\n"sv, {{0, 5, 6}, {0, 4}}},
+        {"5,6\0,7,8\n\0 9\n4\n"sv, {{0, 5, 6, 0}, {0, 4}}},
     };
     for (const auto& c : cases) {
         udp_capture capture;
@@ -152,7 +152,7 @@ TEST(LinecastE2E, SequenceRunsTo255ThenZero)
     ASSERT_EQ(datagrams.size(), 257u);
     for (int i = 0; i < 257; ++i) {
         EXPECT_EQ(datagrams[i][12], (i + 1) % 256) << i;
-        EXPECT_EQ(levels(datagrams[i], 2), std::vector<int>{std::min(i, 255)}) << i;
+        EXPECT_EQ(levels(datagrams[i], 2), (std::vector<int>{std::min(i, 255), 0})) << i;
     }
 }
 

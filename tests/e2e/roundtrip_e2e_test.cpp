@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <sstream>
 #include <string>
@@ -57,7 +58,10 @@ TEST(RoundTripE2E, FramelogRecordsWhatShowrunPlays)
     const auto recorded_rows = rows_of(read_file(recorded));
     ASSERT_EQ(recorded_rows.size(), source_rows.size()) << read_file(recorded);
     for (std::size_t k = 0; k < source_rows.size(); ++k) {
-        EXPECT_EQ(recorded_rows[k].second, source_rows[k].second) << "row " << k;
+        // An odd count of channels goes out, and is recorded, one channel longer.
+        const std::string& levels = source_rows[k].second;
+        const bool odd = std::ranges::count(levels, ',') % 2 != 0;
+        EXPECT_EQ(recorded_rows[k].second, odd ? levels + ",0" : levels) << "row " << k;
         // Each frame is held for its own row's delay, so the gap recorded
         // before frame k is the delay of row k - 1.
         const int expected = k == 0 ? 0 : source_rows[k - 1].first;

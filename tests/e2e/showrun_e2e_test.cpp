@@ -138,7 +138,7 @@ TEST(ShowrunE2E, EachRowIsSentWithItsOwnChannelCountToTheChosenUniverse)
               "\nPlayback complete: 2 frames\n");
     const auto datagrams = capture.receive_many(2);
     ASSERT_EQ(datagrams.size(), 2u);
-    EXPECT_EQ(datagrams[0], artdmx_packet(7, {10, 20, 30}, 1));
+    EXPECT_EQ(datagrams[0], artdmx_packet(7, {10, 20, 30, 0}, 1)); // odd counts go out one channel longer
     EXPECT_EQ(datagrams[1], artdmx_packet(7, levels, 2)); // 530 bytes
 }
 
@@ -161,7 +161,7 @@ TEST(ShowrunE2E, SkippedLinesAreSilentAndErrorsCarryTheNextFrameNumber)
     const auto datagrams = capture.receive_many(7, 1000);
     ASSERT_EQ(datagrams.size(), 6u);
     for (std::uint8_t k = 0; k < 5; ++k)
-        EXPECT_EQ(datagrams[k], artdmx_packet(0, {static_cast<std::uint8_t>(k + 1)}, k + 1));
+        EXPECT_EQ(datagrams[k], artdmx_packet(0, {static_cast<std::uint8_t>(k + 1), 0}, k + 1));
     EXPECT_EQ(datagrams[5], artdmx_packet(0, {6, 7}, 6));
 }
 
@@ -314,7 +314,7 @@ TEST(ShowrunE2E, LoopSpeedAndKeepAlive)
     const auto loops = capture.receive_many(10, 1000);
     ASSERT_EQ(loops.size(), 9u);
     for (std::uint8_t k = 0; k < 9; ++k)
-        EXPECT_EQ(loops[k], artdmx_packet(0, {static_cast<std::uint8_t>(k % 3 + 1)}, k + 1));
+        EXPECT_EQ(loops[k], artdmx_packet(0, {static_cast<std::uint8_t>(k % 3 + 1), 0}, k + 1));
     EXPECT_NE(looped.err.find("Frame 4: 1 channels, delay 0 ms | Pass 2/3\r"), std::string::npos);
     EXPECT_TRUE(looped.err.ends_with("\nPlayback complete: 9 frames (3 passes)\n")) << looped.err;
 
@@ -339,7 +339,7 @@ TEST(ShowrunE2E, LoopSpeedAndKeepAlive)
     const auto kept = capture.receive_arrivals(7, 2500);
     ASSERT_EQ(kept.size(), 6u);
     for (std::uint8_t k = 0; k < 6; ++k)
-        EXPECT_EQ(kept[k].bytes, artdmx_packet(0, {static_cast<std::uint8_t>(k < 5 ? 5 : 6)}, k + 1));
+        EXPECT_EQ(kept[k].bytes, artdmx_packet(0, {static_cast<std::uint8_t>(k < 5 ? 5 : 6), 0}, k + 1));
     EXPECT_GT(kept[1].ms - kept[0].ms, 150);
     EXPECT_GT(kept[5].ms - kept[0].ms, 900);
 }

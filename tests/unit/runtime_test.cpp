@@ -160,7 +160,7 @@ TEST(Runtime, NextFrameWaitsItsTimeThenDeliversOnlyArtDmx)
     ASSERT_EQ(sendto(sender.sock.get(), "junk", 4, 0, reinterpret_cast<const sockaddr*>(&sender.destination),
                   sizeof sender.destination),
         4);
-    const std::array<std::uint8_t, 3> levels = {1, 2, 3};
+    const std::array<std::uint8_t, 4> levels = {1, 2, 3, 4};
     ASSERT_TRUE(send_dmx(sender, 7, levels));
     ASSERT_EQ(next_frame(receiver, {}, 2000), receive_event::frame);
     EXPECT_EQ(receiver.universe, 7);
