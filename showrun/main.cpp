@@ -4,20 +4,24 @@
 #include "artnet_sender.hpp"
 #include "clock.hpp"
 #include "descriptors.hpp"
+#include "file_lines.hpp"
 #include "frame_csv.hpp"
 #include "notices.hpp"
 #include "player.hpp"
 #include "signals.hpp"
 #include "status_line.hpp"
+#include "timeline.hpp"
 
 #include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 
+#include <sys/stat.h>
+
 namespace {
 
-enum class playback_end { end_of_file, read_error, stopped };
+enum class playback_end { end_of_file, read_error, send_failed, stopped };
 
 void print_report(const player_settings& settings)
 {
@@ -38,7 +42,10 @@ struct playback {
     std::size_t count = 0; // of the last frame sent
     unsigned long long frames_sent = 0;
     long pass = 0;
+    unsigned long long line = 0;       // of the file, in this pass
+    unsigned long long frame_line = 0; // the line of the last frame sent
     playback_clock clock;
+    std::array<char, longest_line + 1> text{};
 };
 
 // Sends the last frame again, with the next sequence number.
@@ -83,18 +90,19 @@ void print_frame_line(const playback& p, std::uint16_t delay)
 // file, a read error, a stop request or a failed send.
 playback_end play_pass(playback& p, std::FILE* file)
 {
-    std::array<char, 4096> line{};
     std::array<std::uint8_t, channels_per_universe> parsed_frame{};
+    p.line = 0;
     while (running) {
-        if (std::fgets(line.data(), line.size(), file) == nullptr) {
-            // A read of a pipe that a stop request cut short is a stop.
-            if (std::ferror(file))
-                return running ? playback_end::read_error : playback_end::stopped;
+        const line_read read = read_file_line(file, p.text);
+        // A read of a pipe that a stop request cut short is a stop.
+        if (read == line_read::failed)
+            return running ? playback_end::read_error : playback_end::stopped;
+        if (read == line_read::end_of_file)
             return playback_end::end_of_file;
-        }
+        ++p.line;
         std::uint16_t delay = 0;
         std::size_t count = 0;
-        const int parsed = parse_csv_line(line.data(), delay, parsed_frame, count);
+        const int parsed = parse_csv_line(p.text.data(), delay, parsed_frame, count);
         if (parsed < 0) {
             // Numbered by the frame it would have been, not by its line.
             end_status_line();
@@ -106,15 +114,29 @@ playback_end play_pass(playback& p, std::FILE* file)
         p.frame = parsed_frame;
         p.count = count;
         if (!send_frame(p))
-            return playback_end::stopped;
+            return playback_end::send_failed;
         const std::int64_t sent = monotonic_ns();
         ++p.frames_sent;
+        p.frame_line = p.line;
         print_frame_line(p, delay);
         hold_until(p.clock, delay, sent);
         if (!hold(p, sent))
-            return playback_end::stopped;
+            return running ? playback_end::send_failed : playback_end::stopped;
     }
     return playback_end::stopped;
+}
+
+// Waits until the next pass may start (a stop request ends the wait); the
+// timeline starts afresh there, so that the rows of a short pass are not
+// sent in a burst to catch up.
+bool pace_pass(playback& p, std::int64_t pass_start)
+{
+    const std::int64_t start = next_pass_start(pass_start, monotonic_ns(), p.settings.keep_alive_ms);
+    while (running && !sleep_until(start)) {
+    }
+    if (start > p.clock.end)
+        start_clock(p.clock, p.settings.speed, start);
+    return running != 0;
 }
 
 // Plays the file as many times as asked. A pass that sends nothing ends an
@@ -124,23 +146,66 @@ playback_end play(playback& p, std::FILE* file)
     for (;;) {
         ++p.pass;
         const unsigned long long before = p.frames_sent;
+        const std::int64_t pass_start = monotonic_ns();
         const playback_end end = play_pass(p, file);
         if (end != playback_end::end_of_file || p.pass == p.settings.passes
-            || (p.settings.passes == 0 && p.frames_sent == before) || !running)
+            || (p.settings.passes == 0 && p.frames_sent == before))
             return end;
+        if (!pace_pass(p, pass_start))
+            return playback_end::stopped;
         std::rewind(file);
     }
 }
 
-void print_end_report(playback_end end, const playback& p)
+// The report, and whether playback ended as asked (the end of the file, or a
+// stop request) rather than by a failure.
+bool print_end_report(playback_end end, const playback& p)
 {
     std::fprintf(stderr, "\n");
-    if (end == playback_end::end_of_file && p.settings.passes != 1)
-        std::fprintf(stderr, "Playback complete: %llu frames (%ld passes)\n", p.frames_sent, p.pass);
-    else if (end == playback_end::end_of_file)
-        std::fprintf(stderr, "Playback complete: %llu frames\n", p.frames_sent);
-    else if (end == playback_end::read_error)
+    switch (end) {
+    case playback_end::end_of_file:
+        if (p.settings.passes != 1)
+            std::fprintf(stderr, "Playback complete: %llu frames (%ld passes)\n", p.frames_sent, p.pass);
+        else
+            std::fprintf(stderr, "Playback complete: %llu frames\n", p.frames_sent);
+        return true;
+    case playback_end::stopped:
+        // Where to pick a rehearsal up again by hand.
+        std::fprintf(stderr, "Stopped at line %llu (frame %llu of pass %ld)\n", p.frame_line, p.frames_sent, p.pass);
+        return true;
+    case playback_end::read_error:
         std::perror("fgets");
+        return false;
+    case playback_end::send_failed:
+        return false;
+    }
+    return false;
+}
+
+// The file to play, checked before it is opened: a directory is no file,
+// and only a file that can go back to its start can be played again (a
+// FIFO's open would also wait for a writer first). A FIFO's open waits for a
+// writer; a stop request ends that wait and the program (status 0).
+unique_file open_show_file(const player_settings& settings, int& status)
+{
+    status = 1;
+    struct stat info { };
+    const bool known = ::stat(settings.file, &info) == 0;
+    if (known && S_ISDIR(info.st_mode)) {
+        errno = EISDIR;
+        std::perror("fopen");
+        return nullptr;
+    }
+    if (settings.passes != 1 && known && !S_ISREG(info.st_mode)) {
+        std::fprintf(stderr, "Error: Cannot loop a file that cannot be rewound\n");
+        return nullptr;
+    }
+    unique_file file(std::fopen(settings.file, "r"));
+    if (!file && errno == EINTR && !running)
+        status = 0;
+    else if (!file)
+        std::perror("fopen");
+    return file;
 }
 
 } // namespace
@@ -164,24 +229,14 @@ int main(int argc, char* argv[])
     artnet_sender sender;
     if (!open_artnet_sender(sender, settings.target, settings.port))
         return 1;
-    // A FIFO's open waits for a writer; a stop request ends that wait.
-    const unique_file file(std::fopen(settings.file, "r"));
-    if (!file && errno == EINTR && !running)
-        return 0;
-    if (!file) {
-        std::perror("fopen");
-        return 1;
-    }
-    // Only a file that can go back to its start can be played again.
-    if (settings.passes != 1 && std::fseek(file.get(), 0, SEEK_SET) != 0) {
-        std::fprintf(stderr, "Error: Cannot loop a file that cannot be rewound\n");
-        return 1;
-    }
+    int status = 0;
+    const unique_file file = open_show_file(settings, status);
+    if (!file)
+        return status;
     print_report(settings);
 
     playback p(sender, settings);
     start_clock(p.clock, settings.speed, monotonic_ns());
     const playback_end end = play(p, file.get());
-    print_end_report(end, p);
-    return 0;
+    return print_end_report(end, p) ? 0 : 1;
 }

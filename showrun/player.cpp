@@ -6,7 +6,6 @@
 #include "numbers.hpp"
 
 #include <array>
-#include <cmath>
 #include <cstdio>
 #include <unistd.h>
 
@@ -140,27 +139,4 @@ bool create_demo_csv(const char* path)
     std::fprintf(stderr, "Created demo file: %s\n", path);
     std::fprintf(stderr, "This file contains 20 frames with 8 channels each.\n");
     return true;
-}
-
-void start_clock(playback_clock& clock, double speed, std::int64_t now)
-{
-    clock = {speed, now, 0, now};
-}
-
-std::int64_t hold_until(playback_clock& clock, std::uint16_t delay_ms, std::int64_t now)
-{
-    // The row was due when the previous wait ended.
-    if (now - clock.end > max_lag_ns) {
-        clock.start = now;
-        clock.played_ms = 0;
-    }
-    clock.played_ms += delay_ms;
-    clock.end = clock.start + std::llround(static_cast<double>(clock.played_ms) * 1e6 / clock.speed);
-    return clock.end;
-}
-
-std::int64_t hold_until(std::int64_t previous_end, std::uint16_t delay_ms, std::int64_t now)
-{
-    playback_clock clock{1.0, previous_end, 0, previous_end};
-    return hold_until(clock, delay_ms, now);
 }

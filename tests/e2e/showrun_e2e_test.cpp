@@ -17,6 +17,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -139,7 +140,7 @@ TEST(ShowrunE2E, EachRowIsSentWithItsOwnChannelCountToTheChosenUniverse)
     const auto datagrams = capture.receive_many(2);
     ASSERT_EQ(datagrams.size(), 2u);
     EXPECT_EQ(datagrams[0], artdmx_packet(7, {10, 20, 30, 0}, 1)); // odd counts go out one channel longer
-    EXPECT_EQ(datagrams[1], artdmx_packet(7, levels, 2)); // 530 bytes
+    EXPECT_EQ(datagrams[1], artdmx_packet(7, levels, 2));          // 530 bytes
 }
 
 TEST(ShowrunE2E, SkippedLinesAreSilentAndErrorsCarryTheNextFrameNumber)
@@ -271,16 +272,19 @@ TEST(ShowrunE2E, EmptyFileCompletesWithNoFramesAndAReadErrorIsReported)
     udp_capture capture;
     const struct {
         std::string path;
-        std::string end;
+        int status;
+        std::string err;
     } cases[] = {
-        {dir.file("empty.csv", ""), "\nPlayback complete: 0 frames\n"},
-        {dir.file("notes.csv", "# only notes\n\n"), "\nPlayback complete: 0 frames\n"},
-        {dir.path, "\nfgets: Is a directory\n"},
+        {dir.file("empty.csv", ""), 0,
+            report(dir.path + "/empty.csv", capture.port()) + "\nPlayback complete: 0 frames\n"},
+        {dir.file("notes.csv", "# only notes\n\n"), 0,
+            report(dir.path + "/notes.csv", capture.port()) + "\nPlayback complete: 0 frames\n"},
+        {dir.path, 1, banner + "fopen: Is a directory\n"}, // refused before playing
     };
     for (const auto& c : cases) {
         const run_result result = run(play(capture.port(), c.path));
-        EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(result.err, report(c.path, capture.port()) + c.end);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.err, c.err);
     }
     EXPECT_FALSE(capture.receive(100));
 }
@@ -297,7 +301,9 @@ TEST(ShowrunE2E, StopRequestEndsALongDelayAtOnce)
         const auto asked = std::chrono::steady_clock::now();
         EXPECT_EQ(p.stop(signal_number, 5000), 0);
         EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
-        EXPECT_EQ(p.err(), report(path, capture.port()) + "Frame 1: 1 channels, delay 60000 ms\r\n");
+        EXPECT_EQ(p.err(),
+            report(path, capture.port())
+                + "Frame 1: 1 channels, delay 60000 ms\r\nStopped at line 1 (frame 1 of pass 1)\n");
         EXPECT_FALSE(capture.receive(100)) << "the second row is never sent";
     }
 }
@@ -348,6 +354,8 @@ TEST(ShowrunE2E, NewOptionsAreCheckedBeforeAnythingIsSent)
 {
     const temp_dir dir;
     const std::string file = dir.file("one.csv", "0,1\n");
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     udp_capture capture;
     const struct {
         std::vector<std::string> args;
@@ -361,6 +369,8 @@ TEST(ShowrunE2E, NewOptionsAreCheckedBeforeAnythingIsSent)
         {{"-k", "10001"}, "Error: Keep-alive must be between 100 and 10000 ms\n", true},
         {{"-l", "-1"}, "Error: Loop count must be a whole number, 0 or more\n", true},
         {{"-l", "2", "-f", "/dev/stdin"}, "Error: Cannot loop a file that cannot be rewound\n", false},
+        // Refused at once, not after a writer came and its data were played.
+        {{"-l", "2", "-f", fifo}, "Error: Cannot loop a file that cannot be rewound\n", false},
     };
     for (const auto& c : cases) {
         const run_result result = run(play(capture.port(), file, c.args), "0,1\n");
@@ -370,3 +380,48 @@ TEST(ShowrunE2E, NewOptionsAreCheckedBeforeAnythingIsSent)
     }
     EXPECT_FALSE(capture.receive(200)) << "nothing sent";
 }
+
+TEST(ShowrunE2E, AOneRowLoopIsSentAtADmxFrameRateAndStopsWhereItWas)
+{
+    const temp_dir dir;
+    udp_capture capture;
+    process p(play(capture.port(), dir.file("look.csv", "0,255,128,64\n"), {"-l", "0"}));
+    ASSERT_TRUE(capture.receive(5000));
+    usleep(1'000'000);
+    EXPECT_EQ(p.stop(SIGINT), 0);
+    const std::size_t second = capture.receive_many(1000, 200).size();
+    EXPECT_GE(second, 30u) << "one pass every 25 ms: 40 a second";
+    EXPECT_LE(second, 45u);
+    EXPECT_NE(p.err().find("\nStopped at line 1 (frame "), std::string::npos) << p.err().substr(p.err().size() - 80);
+}
+
+TEST(ShowrunE2E, LongRowsAndLinesEndingInALoneCrPlayAsWholeRows)
+{
+    const temp_dir dir;
+    udp_capture capture;
+    const struct {
+        std::string text;
+        std::vector<std::vector<std::uint8_t>> frames;
+    } cases[] = {
+        {"0," + std::string(4990, '0') + "7,8\n0,9\n", {{7, 8}, {9, 0}}},
+        {"# saved on an old Mac\r\r0,1,2\r0,3,4\r", {{1, 2}, {3, 4}}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(run(play(capture.port(), dir.file("rows.csv", c.text))).status, 0);
+        const auto datagrams = capture.receive_many(c.frames.size() + 1, 300);
+        ASSERT_EQ(datagrams.size(), c.frames.size()) << c.text.substr(0, 30);
+        for (std::size_t k = 0; k < c.frames.size(); ++k)
+            EXPECT_EQ(datagrams[k], artdmx_packet(0, c.frames[k], static_cast<std::uint8_t>(k + 1)));
+    }
+}
+
+#if defined(__linux__)
+TEST(ShowrunE2E, AFailedSendEndsPlaybackWithStatusOne)
+{
+    const temp_dir dir;
+    const std::string path = dir.file("two.csv", "0,1\n0,2\n");
+    process p(play(free_udp_port(), path), input_mode::null_device, {"LD_PRELOAD=" FAULTS_LIBRARY});
+    EXPECT_EQ(p.wait(), 1);
+    EXPECT_TRUE(p.err().ends_with("https://dmxkit.example.org\n\nsendto: Network is unreachable\n\n")) << p.err();
+}
+#endif

@@ -1,7 +1,10 @@
+#include "file_lines.hpp"
 #include "player.hpp"
+#include "timeline.hpp"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -99,8 +102,11 @@ TEST(Showrun, RowsKeepToOneTimelineAndStartAfreshOnlyWhenFarBehind)
         {1000 * ms, 100, 2000 * ms + 1, 2100 * ms + 1}, // further behind: a new timeline
         {1000 * ms, 65535, 1000 * ms, 66535 * ms},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(hold_until(c.previous_end, c.delay, c.now), c.end) << c.now;
+    for (const auto& c : cases) {
+        playback_clock clock;
+        start_clock(clock, 1.0, c.previous_end);
+        EXPECT_EQ(hold_until(clock, c.delay, c.now), c.end) << c.now;
+    }
 }
 
 TEST(Showrun, DemoFileFailuresAreReportedWithTheFailedCall)
@@ -116,5 +122,49 @@ TEST(Showrun, DemoFileFailuresAreReportedWithTheFailedCall)
         testing::internal::CaptureStderr();
         EXPECT_FALSE(create_demo_csv(c.path)) << c.path;
         EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
+    }
+}
+
+TEST(Showrun, APassLastsAtLeastADmxFrameOrTheKeepAlive)
+{
+    constexpr std::int64_t ms = 1'000'000;
+    const struct {
+        std::int64_t now;
+        int keep_alive_ms;
+        std::int64_t next;
+    } cases[] = {
+        {1000 * ms, 0, 1025 * ms}, // a pass of no time at all: one DMX frame
+        {1010 * ms, 0, 1025 * ms},
+        {1030 * ms, 0, 1030 * ms}, // long enough: at once
+        {1010 * ms, 200, 1200 * ms},
+        {1300 * ms, 200, 1300 * ms},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(next_pass_start(1000 * ms, c.now, c.keep_alive_ms), c.next) << c.now << " " << c.keep_alive_ms;
+}
+
+TEST(Showrun, LinesOfAnyLengthEndingInLfCrLfOrALoneCr)
+{
+    const std::string long_row = "0," + std::string(4990, '0') + "7\n";
+    const std::string endless = "1," + std::string(longest_line + 10, '5');
+    const struct {
+        std::string text;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"0,1\n0,2", {"0,1", "0,2"}},
+        {"0,1\r\n\r\n", {"0,1\r", "\r"}}, // CR LF: the CR stays for the row reader
+        {"# old Mac\r0,1\r0,2\r\r", {"# old Mac", "0,1", "0,2", ""}},
+        {long_row + "0,3\n", {long_row.substr(0, long_row.size() - 1), "0,3"}},
+        {endless + "\n0,4\n", {endless.substr(0, longest_line), "0,4"}},
+    };
+    std::vector<char> line(longest_line + 1);
+    for (const auto& c : cases) {
+        std::string text = c.text;
+        std::FILE* file = fmemopen(text.data(), text.size(), "r");
+        std::vector<std::string> lines;
+        while (read_file_line(file, line) == line_read::line)
+            lines.emplace_back(line.data());
+        std::fclose(file);
+        EXPECT_EQ(lines, c.lines) << c.text.substr(0, 40);
     }
 }

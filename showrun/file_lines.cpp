@@ -1,0 +1,36 @@
+#include "file_lines.hpp"
+
+#include <cassert>
+
+#include <stdio.h>
+
+line_read read_file_line(std::FILE* file, std::span<char> line)
+{
+    assert(line.size() > longest_line);
+    std::size_t length = 0;
+    bool read_any = false;
+    // getc_unlocked: the stream is this thread's alone, and a recording of
+    // a long show is tens of megabytes read a byte at a time.
+    for (;;) {
+        const int c = getc_unlocked(file);
+        if (c == EOF)
+            break;
+        read_any = true;
+        if (c == '\n')
+            break;
+        if (c == '\r') {
+            const int next = getc_unlocked(file);
+            if (next == '\n' && length < longest_line)
+                line[length++] = '\r';
+            else if (next != EOF && next != '\n')
+                ungetc(next, file);
+            break;
+        }
+        if (length < longest_line)
+            line[length++] = static_cast<char>(c);
+    }
+    line[length] = '\0';
+    if (read_any)
+        return line_read::line;
+    return std::ferror(file) != 0 ? line_read::failed : line_read::end_of_file;
+}

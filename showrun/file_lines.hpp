@@ -1,0 +1,22 @@
+#pragma once
+// Reading a frame sequence file line by line, whatever the length of its
+// lines and whichever line ends its editor wrote.
+
+#include <cstddef>
+#include <cstdio>
+#include <span>
+
+// The most of one line that is kept: far beyond the longest row a writer
+// makes (about 2 kB), enough for rows padded with spaces or leading zeros,
+// and a bound on what a line without an end can cost.
+constexpr std::size_t longest_line = 64 * 1024;
+
+enum class line_read { line, end_of_file, failed };
+
+// Reads the next line into `line` (at least longest_line + 1 bytes) as a
+// NUL-terminated text. A line ends at LF, at CR LF (the CR is kept, as the
+// row reader expects it there) or at a lone CR (files from old Mac editors);
+// the last line may have no end. What goes beyond longest_line is passed
+// over. end_of_file and failed come only when no byte of a line was read;
+// failed leaves the stream's error indicator and errno set.
+line_read read_file_line(std::FILE* file, std::span<char> line);
