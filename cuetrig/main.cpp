@@ -9,6 +9,7 @@
 #include "watch.hpp"
 
 #include <cstdint>
+#include <cstdio>
 
 namespace {
 
@@ -28,8 +29,14 @@ void watch_channel(artnet_receiver& receiver, const watch_config& config)
             || config.channel_index >= receiver.levels.size())
             continue;
         const std::uint8_t value = receiver.levels[config.channel_index];
-        if (has_last_value)
+        if (has_last_value) {
+            // While a command runs nothing is read: datagrams queue, and once
+            // the queue is full the system drops them, transitions among them.
+            const unsigned long long lost_before = datagrams_lost(receiver);
             run_triggers(config, last_value, value);
+            if (const unsigned long long lost = datagrams_lost(receiver) - lost_before; lost != 0)
+                std::fprintf(stderr, "Warning: %llu datagrams were lost while the command ran\n", lost);
+        }
         last_value = value;
         has_last_value = true;
     }

@@ -13,6 +13,58 @@
 #include <cstdio>
 #include <string_view>
 
+#include <sys/stat.h>
+
+namespace {
+
+// The output's hang-up, watched beside the socket when the output is a pipe,
+// a FIFO or a terminal: once its reader has gone, the recording ends at once,
+// not only at the next row written (which a static look may never bring).
+pollfd output_watch(std::FILE* file)
+{
+    struct stat info { };
+    const int fd = ::fileno(file);
+    if (::fstat(fd, &info) != 0 || S_ISREG(info.st_mode))
+        return {-1, 0, 0};
+    return {fd, 0, 0}; // POLLHUP and POLLERR come unasked
+}
+
+// Receives and writes until a stop request, a failed receive, a failed write
+// or the output's hang-up. Returns the exit status.
+int record(artnet_receiver& receiver, std::FILE* file, const recorder_settings& settings, recording_state& state)
+{
+    long complete_size = std::ftell(file);
+    std::array<pollfd, 1> watched = {output_watch(file)};
+    while (running) {
+        const receive_event event = next_frame(receiver, watched);
+        if (event == receive_event::failed)
+            return 0;
+        if (event == receive_event::ready)
+            return 1; // nobody reads the recording any more
+        if (event != receive_event::frame || (!settings.record_all && receiver.universe != settings.universe))
+            continue;
+        ++state.packets_received;
+        const std::int64_t now = get_time_ms();
+        const std::span<const std::uint8_t> levels = receiver.levels;
+        if (is_change(state, receiver.data, levels.size())) {
+            if (!write_row(file, row_delay(state, now, settings.min_delay), levels)) {
+                // A stop request that cut short a write to a slow reader is
+                // a stop like any other.
+                if (!running)
+                    return 0;
+                drop_partial_row(file, complete_size);
+                return 1;
+            }
+            remember_row(state, receiver.data, levels.size(), now);
+            complete_size = std::ftell(file);
+        }
+        print_status(state, receiver.universe, levels.size());
+    }
+    return 0;
+}
+
+} // namespace
+
 int main(int argc, char* argv[])
 {
     ensure_standard_descriptors();
@@ -22,9 +74,10 @@ int main(int argc, char* argv[])
     if (const int status = read_options(argc, argv, settings); status >= 0)
         return status;
     install_stop_handlers();
-    // A FIFO whose reader went away must end the recording with a report,
-    // not kill it silently.
+    // A FIFO whose reader went away, and a file size limit (ulimit -f), must
+    // end the recording with a report and its complete rows, not kill it.
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
 
     // The endpoint before the file, so that a port in use leaves an existing
     // recording untouched.
@@ -59,33 +112,8 @@ int main(int argc, char* argv[])
     print_startup_report(settings, receiver.node);
 
     recording_state state;
-    long complete_size = std::ftell(file.get());
-    int exit_status = 0;
-    while (running) {
-        const receive_event event = next_frame(receiver);
-        if (event == receive_event::failed)
-            break;
-        if (event != receive_event::frame || (!settings.record_all && receiver.universe != settings.universe))
-            continue;
-        ++state.packets_received;
-        const std::int64_t now = get_time_ms();
-        const std::span<const std::uint8_t> levels = receiver.levels;
-        if (is_change(state, receiver.data, levels.size())) {
-            if (!write_row(file.get(), row_delay(state, now, settings.min_delay), levels)) {
-                // A stop request that cut short a write to a slow reader is
-                // a stop like any other.
-                if (!running)
-                    break;
-                drop_partial_row(file.get(), complete_size);
-                exit_status = 1;
-                break;
-            }
-            remember_row(state, receiver.data, levels.size(), now);
-            complete_size = std::ftell(file.get());
-        }
-        print_status(state, receiver.universe, levels.size());
-    }
-
+    int exit_status = record(receiver, file.get(), settings, state);
+    state.datagrams_lost = datagrams_lost(receiver);
     print_shutdown_report(state);
     if (std::fclose(file.release()) != 0) {
         std::perror("fclose");

@@ -215,6 +215,8 @@ void print_shutdown_report(const recording_state& state)
     std::fprintf(stderr, "\nRecording stopped.\n");
     std::fprintf(stderr, "Frames recorded: %llu (only changes)\n", state.frames_recorded);
     std::fprintf(stderr, "Packets received: %llu\n", state.packets_received);
+    if (state.datagrams_lost != 0)
+        std::fprintf(stderr, "Datagrams lost: %llu (the receive queue was full)\n", state.datagrams_lost);
     if (state.packets_received != 0) {
         const double share = static_cast<double>(state.frames_recorded) / static_cast<double>(state.packets_received);
         std::fprintf(stderr, "Efficiency: %.1f%% reduction (recorded %llu of %llu packets)\n", 100.0 * (1.0 - share),

@@ -30,6 +30,7 @@ struct recording_state {
     std::int64_t last_row_time = 0; // arrival of the last written frame, ms
     unsigned long long frames_recorded = 0;
     unsigned long long packets_received = 0;
+    unsigned long long datagrams_lost = 0; // by the system, for want of room
 };
 
 // -1 to go on, otherwise the exit status (0 after -h, 1 after an error).

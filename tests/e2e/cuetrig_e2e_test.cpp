@@ -175,3 +175,20 @@ TEST(CuetrigE2E, CommandsGetTheTransitionInTheirEnvironment)
     EXPECT_TRUE(w.p().wait_for_err(fall + "4 2 0 200 high->low\n" + leave + "4 2 7 0 0->non-zero\n")) << w.p().err();
     EXPECT_EQ(w.p().stop(SIGINT), 0);
 }
+
+#if defined(__linux__)
+TEST(CuetrigE2E, DatagramsLostBehindASlowCommandAreCounted)
+{
+    const int port = free_udp_port();
+    process p({"cuetrig", "-p", std::to_string(port), "-u", "1", "-c", "1", "-t", "high", "--", "sleep", "1"},
+        input_mode::null_device, {"LD_PRELOAD=" FAULTS_LIBRARY, "FAULTS_RECEIVE_BUFFER=4096"});
+    ASSERT_TRUE(p.wait_for_err(ready)) << p.err();
+    send_udp(port, artdmx_packet(1, {0, 0}));
+    send_udp(port, artdmx_packet(1, {200, 0}));
+    ASSERT_TRUE(p.wait_for_err("Trigger (low->high)"));
+    for (int i = 0; i < 300; ++i) // far beyond a 4 kB queue while the command sleeps
+        send_udp(port, artdmx_packet(1, {250, 0}));
+    ASSERT_TRUE(p.wait_for_err(" datagrams were lost while the command ran\n", 5000)) << p.err();
+    EXPECT_EQ(p.stop(SIGINT, 10000), 0);
+}
+#endif

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -205,7 +206,9 @@ TEST(FramelogE2E, FullDiskEndsTheRecordingWithTheErrorTheReportAndStatus1)
     ::getrlimit(RLIMIT_FSIZE, &old_limit);
     rlimit limit = old_limit;
     limit.rlim_cur = header_all.size() + 100;
-    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    // The default action (the process killed, a row cut mid-way) unless the
+    // program sees to it itself.
+    const auto old_handler = std::signal(SIGXFSZ, SIG_DFL);
     ::setrlimit(RLIMIT_FSIZE, &limit);
     r.launch({});
     ::setrlimit(RLIMIT_FSIZE, &old_limit);
@@ -307,4 +310,13 @@ TEST(FramelogE2E, RecordsToStandardOutputAsToAFile)
     send_udp(file_recording.port, artdmx_packet(0, {4}));
     EXPECT_EQ(gone.wait(3000), 1);
     EXPECT_NE(gone.err().find("\nRecording stopped.\n"), std::string::npos) << gone.err();
+
+    // Also with no traffic at all: the hang-up alone ends it, at once.
+    process idle({"framelog", "-f", "-", "-p", std::to_string(free_udp_port())}, input_mode::null_device);
+    ASSERT_TRUE(idle.wait_for_err(report_end));
+    const auto closed = std::chrono::steady_clock::now();
+    idle.close_output();
+    EXPECT_EQ(idle.wait(3000), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - closed, std::chrono::milliseconds(500));
+    EXPECT_NE(idle.err().find("\nRecording stopped.\n"), std::string::npos) << idle.err();
 }
