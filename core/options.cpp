@@ -4,6 +4,9 @@
 #include "notices.hpp"
 #include "numbers.hpp"
 
+#include <algorithm>
+#include <array>
+#include <charconv>
 #include <string_view>
 
 #include <getopt.h>
@@ -70,8 +73,43 @@ bool check_keep_alive(const char* text, int& ms)
     return true;
 }
 
+namespace {
+
+// net.subnet.universe or net:subnet:universe, each part decimal digits only:
+// the Port-Address, or -1 for anything else.
+int read_port_address(std::string_view text, char separator)
+{
+    constexpr std::array<int, 3> highest = {127, 15, 15};
+    int address = 0;
+    for (std::size_t part = 0; part < highest.size(); ++part) {
+        const std::size_t end = part + 1 < highest.size() ? text.find(separator) : text.size();
+        const std::string_view digits = text.substr(0, end);
+        int value = 0;
+        const auto [stop, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+        if (digits.empty() || end == std::string_view::npos || error != std::errc()
+            || stop != digits.data() + digits.size() || value > highest[part])
+            return -1;
+        address = address * (part == 0 ? 1 : 16) + value;
+        text.remove_prefix(std::min(end + 1, text.size()));
+    }
+    return address;
+}
+
+} // namespace
+
 bool check_universe(const char* text, std::uint16_t& universe)
 {
+    const std::string_view typed(text);
+    if (const std::size_t at = typed.find_first_of(".:"); at != std::string_view::npos) {
+        const int address = read_port_address(typed, typed[at]);
+        if (address < 0) {
+            std::fprintf(stderr, "Error: Universe must be %d-%d or net.subnet.universe (0-127.0-15.0-15)\n", 0,
+                highest_universe);
+            return false;
+        }
+        universe = static_cast<std::uint16_t>(address);
+        return true;
+    }
     const int value = saturating_atoi(text);
     if (value < 0 || value > highest_universe) {
         std::fprintf(stderr, "Universe must be between 0 and %d\n", highest_universe);

@@ -22,7 +22,7 @@
 namespace {
 
 struct line_settings {
-    std::uint16_t universe = no_universe;
+    std::uint16_t universe = universe_not_given;
     std::uint16_t channel = 0; // as typed, 1..512; 0 until -c is given
     const char* target = default_target;
     int port = default_port;
@@ -81,7 +81,7 @@ int read_options(int argc, char* argv[], line_settings& settings)
             return 1;
         }
     }
-    if (settings.universe == no_universe || settings.channel == 0) {
+    if (settings.universe == universe_not_given || settings.channel == 0) {
         std::fprintf(stderr, "Error: Both -u and -c must be specified\n");
         usage(argv[0]);
         return 1;
