@@ -241,7 +241,7 @@ bool handle_key(key_press press, monitor_loop& loop)
     case 'B': {
         // The first channel on the screen stays the first in the other mode.
         const std::size_t first_channel = loop.first_row * current_layout(loop).per_row;
-        state.display_mode = state.display_mode == 0 ? 1 : 0;
+        state.display_mode = state.display_mode == screen_mode::numbers ? screen_mode::bar_graph : screen_mode::numbers;
         // Before the first packet there is nothing to draw: the first one
         // appears in the mode chosen here.
         loop.screen_count = channels_per_universe;

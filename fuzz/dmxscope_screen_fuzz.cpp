@@ -53,20 +53,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     state.use_color = (data[12] & 1) != 0; // the sequence byte picks colour
     const std::size_t rows = (length + 15) / 16;
     std::size_t widest = 0, lines = 0;
-    for (const int mode : {0, 1}) {
+    for (const screen_mode mode : {screen_mode::numbers, screen_mode::bar_graph}) {
         state.display_mode = mode;
         std::FILE* file = scratch();
         display_dmx(file, state, universe, state.dmx_data, length);
         measure(file, widest, lines);
         // Colour adds 5 bytes before and 4 after a row line; the clear
         // sequence stands before the title.
-        if (lines != 7 + rows * (mode == 0 ? 1 : 2) || widest > 246 + 9)
+        if (lines != 7 + rows * (mode == screen_mode::numbers ? 1 : 2) || widest > 246 + 9)
             std::abort();
     }
     // The protocol version and physical bytes, which the parser ignores, pick
     // a terminal of 20 to 275 columns and 10 to 73 rows, and the window.
     const terminal_size terminal{10 + data[10] % 64, 20 + data[11]};
-    for (const int mode : {0, 1}) {
+    for (const screen_mode mode : {screen_mode::numbers, screen_mode::bar_graph}) {
         state.display_mode = mode;
         const screen_layout layout = choose_layout(mode, length, terminal);
         if (!layout.fitted)

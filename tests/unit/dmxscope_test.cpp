@@ -39,7 +39,7 @@ std::string screen(int mode, bool color, std::size_t count, const std::vector<st
     std::uint16_t universe = 1, std::uint32_t packets = 1)
 {
     monitor_state state;
-    state.display_mode = mode;
+    state.display_mode = screen_mode{mode};
     state.use_color = color;
     state.packet_count = packets;
     std::copy(levels.begin(), levels.end(), state.dmx_data.begin());
@@ -248,7 +248,7 @@ TEST(DmxscopeLayout, FullScreenWhereItFitsOrTheSizeIsUnknownFittedElsewhere)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "mode " << c.mode << " " << c.columns << "x" << c.rows);
-        const screen_layout layout = choose_layout(c.mode, c.count, {c.rows, c.columns});
+        const screen_layout layout = choose_layout(screen_mode{c.mode}, c.count, {c.rows, c.columns});
         EXPECT_EQ(layout.fitted, c.fitted);
         EXPECT_EQ(layout.per_row, c.per_row);
         EXPECT_EQ(layout.total_rows, c.total_rows);
@@ -256,12 +256,12 @@ TEST(DmxscopeLayout, FullScreenWhereItFitsOrTheSizeIsUnknownFittedElsewhere)
         EXPECT_EQ(layout.bar_positions, c.bar_positions);
     }
     // The window stays within the rows: from the top to the last full page.
-    const screen_layout layout = choose_layout(0, 512, {24, 80});
+    const screen_layout layout = choose_layout(screen_mode::numbers, 512, {24, 80});
     EXPECT_EQ(scroll_rows(layout, 0, -1), 0u);
     EXPECT_EQ(scroll_rows(layout, 0, 1), 1u);
     EXPECT_EQ(scroll_rows(layout, 20, 16), 21u);
     EXPECT_EQ(scroll_rows(layout, 5, -512), 0u);
-    EXPECT_EQ(scroll_rows(choose_layout(0, 24, {24, 80}), 0, 3), 0u) << "nothing to scroll";
+    EXPECT_EQ(scroll_rows(choose_layout(screen_mode::numbers, 24, {24, 80}), 0, 3), 0u) << "nothing to scroll";
 }
 
 TEST(DmxscopeLayout, FittedScreensStayWithinTheTerminal)
@@ -269,10 +269,10 @@ TEST(DmxscopeLayout, FittedScreensStayWithinTheTerminal)
     for (const terminal_size size : {terminal_size{24, 80}, terminal_size{45, 120}, terminal_size{30, 200}}) {
         for (const int mode : {0, 1}) {
             monitor_state state;
-            state.display_mode = mode;
+            state.display_mode = screen_mode{mode};
             state.use_color = true;
             state.packet_count = 4294967295U;
-            const screen_layout layout = choose_layout(mode, 512, size);
+            const screen_layout layout = choose_layout(state.display_mode, 512, size);
             if (!layout.fitted)
                 continue;
             SCOPED_TRACE(testing::Message() << "mode " << mode << " " << size.columns << "x" << size.rows);
