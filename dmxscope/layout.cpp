@@ -31,6 +31,14 @@ bool full_screen_fits(screen_mode mode, std::size_t count, terminal_size size)
     return size.columns >= width && static_cast<std::size_t>(size.rows) >= lines;
 }
 
+// The smallest terminal that holds the title, one row of one channel (a bar
+// of one position) and the footer.
+bool too_small(screen_mode mode, terminal_size size)
+{
+    const int cell = mode == screen_mode::numbers ? number_cell_width : 1 + bar_cell_frame;
+    return size.columns < label_width + cell || size.rows < frame_lines + lines_per_row(mode);
+}
+
 } // namespace
 
 screen_layout choose_layout(screen_mode mode, std::size_t count, terminal_size size)
@@ -41,7 +49,9 @@ screen_layout choose_layout(screen_mode mode, std::size_t count, terminal_size s
     if (!size.known() || full_screen_fits(mode, count, size))
         return layout;
     layout.fitted = true;
+    layout.too_small = too_small(mode, size);
     layout.columns = size.columns;
+    layout.rows = size.rows;
     const int room = std::max(size.columns - label_width, 1);
     const int lines = std::max(size.rows - frame_lines, 1);
     std::size_t capacity = 0;

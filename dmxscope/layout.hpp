@@ -23,16 +23,21 @@ constexpr int bar_cell_frame = 3; // "[", "] "
 constexpr int level_width = 3;
 
 // How a screen is laid out: the full screen of 16 channels a row, when it
-// fits the terminal or the size is unknown, or one fitted to the terminal's
-// width with a window of the rows that fit its height.
+// fits the terminal or the size is unknown; one fitted to the terminal's
+// width with a window of the rows that fit its height; or, in a terminal too
+// small for a title, one row of channels and the footer, a single line that
+// says so.
 struct screen_layout {
     bool fitted = false;
-    int columns = 0;                        // the terminal's width (fitted only)
+    bool too_small = false;                 // no screen, only "Terminal too small (W×H)"
+    int columns = 0;                        // the terminal's width (fitted or too small)
+    int rows = 0;                           // the terminal's height (fitted or too small)
     std::size_t per_row = channels_per_row; // channels on a row
     int bar_positions = full_bar_positions; // bar graph mode: the length of a full bar
     std::size_t total_rows = 0;             // rows of channels for the count
     std::size_t visible_rows = 0;           // rows on the screen at once
-    bool scrolls() const { return visible_rows < total_rows; }
+    // A terminal too small keeps the window it had, but nothing moves it.
+    bool scrolls() const { return !too_small && visible_rows < total_rows; }
 };
 
 screen_layout choose_layout(screen_mode mode, std::size_t count, terminal_size size);

@@ -29,6 +29,23 @@ void print_cut(std::FILE* out, const char* text, int width)
     std::fprintf(out, "%.*s\n", width, text);
 }
 
+// The one line of a terminal too small for a screen, cut to the width in
+// characters (the multiplication sign is two bytes) and without a newline,
+// which would scroll it off a terminal of one row.
+void print_too_small(std::FILE* out, const screen_layout& layout)
+{
+    std::array<char, 64> text{};
+    const int length = std::snprintf(text.data(), text.size(), "Terminal too small (%d\xc3\x97%d)", layout.columns,
+        layout.rows); // U+00D7 in UTF-8
+    int end = 0;
+    for (int shown = 0; end < length; ++end) {
+        const bool starts_character = (static_cast<unsigned char>(text[end]) & 0xc0) != 0x80;
+        if (starts_character && shown++ == layout.columns)
+            break;
+    }
+    std::fwrite(text.data(), 1, static_cast<std::size_t>(end), out);
+}
+
 // The fitted title adds the channels in view, and narrow terminals lose the
 // program's name before anything that changes.
 void print_title(std::FILE* out, const monitor_state& state, std::uint16_t universe, std::size_t count,
@@ -173,6 +190,11 @@ void display_screen(std::FILE* out, const monitor_state& state, std::uint16_t un
     std::size_t count, const screen_layout& layout, std::size_t first_row)
 {
     clear_screen(out);
+    if (layout.too_small) {
+        print_too_small(out, layout);
+        std::fflush(out);
+        return;
+    }
     count = std::min(count, levels.size());
     const bool numbers = state.display_mode == screen_mode::numbers;
     const int width = layout.fitted ? layout.columns : unlimited_width;

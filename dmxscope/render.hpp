@@ -38,7 +38,8 @@ void print_separator(std::FILE* out, int width);
 // One whole screen as `layout` says, flushed at its end: the full screen of
 // the first `count` levels (at most 512) in the mode the state chooses; or the
 // fitted one showing the rows from `first_row` on, with the visible channel
-// range in its title and the quit and scroll keys in its footer.
+// range in its title and the quit and scroll keys in its footer; or the one
+// line that says the terminal is too small.
 void display_screen(std::FILE* out, const monitor_state& state, std::uint16_t universe, dmx_levels levels,
     std::size_t count, const screen_layout& layout, std::size_t first_row);
 // display_screen with the full screen, whatever the terminal.

@@ -19,8 +19,9 @@ std::FILE* scratch()
     return file;
 }
 
-// Longest line and the number of newlines of what was written since rewind;
-// with `plain`, escape sequences (up to their final letter) are not counted.
+// Longest line in characters (a UTF-8 sequence counts once) and the number of
+// newlines of what was written since rewind; with `plain`, escape sequences
+// (up to their final letter) are not counted.
 void measure(std::FILE* file, std::size_t& widest, std::size_t& lines, bool plain = false)
 {
     const long size = std::ftell(file);
@@ -35,7 +36,7 @@ void measure(std::FILE* file, std::size_t& widest, std::size_t& lines, bool plai
         } else if (c == '\n') {
             ++lines;
             width = 0;
-        } else {
+        } else if ((c & 0xc0) != 0x80) {
             widest = std::max(widest, ++width);
         }
     }
@@ -64,8 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
     }
     // The protocol version and physical bytes, which the parser ignores, pick
-    // a terminal of 20 to 275 columns and 10 to 73 rows, and the window.
-    const terminal_size terminal{10 + data[10] % 64, 20 + data[11]};
+    // a terminal of 1 to 256 columns and 1 to 73 rows, and the window.
+    const terminal_size terminal{1 + data[10] % 73, 1 + data[11]};
     for (const screen_mode mode : {screen_mode::numbers, screen_mode::bar_graph}) {
         state.display_mode = mode;
         const screen_layout layout = choose_layout(mode, length, terminal);

@@ -244,7 +244,7 @@ TEST(DmxscopeLayout, FullScreenWhereItFitsOrTheSizeIsUnknownFittedElsewhere)
         {0, 24, 80, 512, true, 14, 37, 16, 12}, {1, 24, 80, 512, true, 6, 86, 8, 9},
         {0, 45, 120, 512, false, 16, 32, 32, 12}, {1, 45, 120, 512, true, 10, 52, 18, 8},
         {0, 24, 80, 24, true, 14, 2, 2, 12}, // a short packet fits without scrolling
-        {0, 24, 120, 24, false, 16, 2, 2, 12}, {1, 5, 20, 512, true, 1, 512, 1, 11}, // as small as it gets: one row
+        {0, 24, 120, 24, false, 16, 2, 2, 12}, {1, 10, 20, 512, true, 1, 512, 1, 11}, // as small as it gets: one row
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "mode " << c.mode << " " << c.columns << "x" << c.rows);
@@ -297,6 +297,32 @@ TEST(DmxscopeLayout, FittedScreensStayWithinTheTerminal)
             EXPECT_EQ(lines[lines.size() - 2].find("scroll") != std::string::npos, layout.scrolls());
             EXPECT_EQ(lines.back(), maker.substr(0, maker.size() - 1));
         }
+    }
+}
+
+TEST(DmxscopeLayout, BelowATitleOneRowAndTheFooterOneLineSaysSo)
+{
+    const struct {
+        int mode;
+        terminal_size size;
+        std::string first_line;
+    } cases[] = {
+        {0, {9, 11}, "Universe 1 "},
+        {1, {10, 10}, "Universe 1"}, // the smallest screens
+        {0, {8, 11}, "Terminal to"},
+        {0, {9, 10}, "Terminal t"},
+        {1, {9, 10}, "Terminal t"},
+        {1, {10, 9}, "Terminal "},
+        {0, {1, 23}, "Terminal too small (23×"}, // the sign whole, or not at all
+        {1, {5, 25}, "Terminal too small (25×5)"},
+    };
+    for (const auto& c : cases) {
+        monitor_state state;
+        state.display_mode = screen_mode{c.mode};
+        const screen_layout layout = choose_layout(state.display_mode, 512, c.size);
+        const std::string text
+            = captured([&](std::FILE* out) { display_screen(out, state, 1, state.dmx_data, 512, layout, 0); });
+        EXPECT_EQ(text.substr(clear.size(), text.find('\n') - clear.size()), c.first_line) << c.size.columns;
     }
 }
 
