@@ -192,7 +192,7 @@ void accept_packet(monitor_loop& loop, std::uint16_t universe, std::span<const s
 // The receive side, whole: takes every datagram that is waiting (up to a
 // pass's share), hands ArtDmx frames to accept_packet and anything else to the
 // discovery node, then sends the node's replies that are due. False after a
-// failed receive.
+// failed receive. The kernel's count of dropped datagrams is not read yet.
 bool take_datagrams(monitor_loop& loop)
 {
     std::array<std::uint8_t, receive_buffer_size> buffer{};

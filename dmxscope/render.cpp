@@ -51,11 +51,16 @@ void print_too_small(std::FILE* out, const screen_layout& layout)
 void print_title(std::FILE* out, const monitor_state& state, std::uint16_t universe, std::size_t count,
     const screen_layout& layout, std::size_t first_row, int width)
 {
+    std::array<char, 48> packets{};
+    if (state.datagrams_lost == 0)
+        std::snprintf(packets.data(), packets.size(), "%u", static_cast<unsigned>(state.packet_count));
+    else
+        std::snprintf(packets.data(), packets.size(), "%u, lost: %llu", static_cast<unsigned>(state.packet_count),
+            state.datagrams_lost);
     const bool numbers = state.display_mode == screen_mode::numbers;
     std::array<char, 192> title{};
-    int length = std::snprintf(title.data(), title.size(), "Art-Net Monitor - Universe %u (Packets: %u) [%s]",
-        static_cast<unsigned>(universe), static_cast<unsigned>(state.packet_count),
-        numbers ? "Numbers Mode" : "Bar Graph Mode");
+    int length = std::snprintf(title.data(), title.size(), "Art-Net Monitor - Universe %u (Packets: %s) [%s]",
+        static_cast<unsigned>(universe), packets.data(), numbers ? "Numbers Mode" : "Bar Graph Mode");
     if (layout.fitted && count > 0) {
         const std::size_t first = first_row * layout.per_row;
         const std::size_t last = std::min(count, (first_row + layout.visible_rows) * layout.per_row) - 1;

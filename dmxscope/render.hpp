@@ -23,6 +23,9 @@ struct monitor_state {
     bool data_received = false;
     std::uint16_t current_universe = 0; // of the last accepted packet
     std::uint32_t packet_count = 0;     // accepted packets; wraps
+    // Datagrams the kernel dropped because the socket's queue was full, as
+    // the receive side counts them; the title shows them once there are any.
+    unsigned long long datagrams_lost = 0;
 };
 
 using dmx_levels = std::span<const std::uint8_t, channels_per_universe>;

@@ -51,7 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t length = 0;
     if (!parse_artdmx(std::span(data, size), universe, state.dmx_data, length))
         return 0;
-    state.use_color = (data[12] & 1) != 0; // the sequence byte picks colour
+    // The sequence byte picks colour and the longest count of lost datagrams.
+    state.use_color = (data[12] & 1) != 0;
+    state.datagrams_lost = (data[12] & 2) != 0 ? ~0ULL : 0;
     const std::size_t rows = (length + 15) / 16;
     std::size_t widest = 0, lines = 0;
     for (const screen_mode mode : {screen_mode::numbers, screen_mode::bar_graph}) {

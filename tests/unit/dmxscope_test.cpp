@@ -36,12 +36,13 @@ template <typename Draw> std::string captured(Draw draw)
 }
 
 std::string screen(int mode, bool color, std::size_t count, const std::vector<std::uint8_t>& levels = {},
-    std::uint16_t universe = 1, std::uint32_t packets = 1)
+    std::uint16_t universe = 1, std::uint32_t packets = 1, unsigned long long lost = 0)
 {
     monitor_state state;
     state.display_mode = screen_mode{mode};
     state.use_color = color;
     state.packet_count = packets;
+    state.datagrams_lost = lost;
     std::copy(levels.begin(), levels.end(), state.dmx_data.begin());
     return captured([&](std::FILE* out) { display_dmx(out, state, universe, state.dmx_data, count); });
 }
@@ -85,6 +86,8 @@ TEST(DmxscopeRender, GeometryForEveryCountAndMode)
         std::size_t count, header_width, lines;
         std::vector<std::size_t> row_widths; // of each line of a row
         std::string last_row_label;
+        unsigned long long lost = 0;
+        std::string title_start = "Art-Net Monitor - Universe 1 (Packets: 1) [";
     } cases[] = {
         {0, 0, 5, 7, {}, ""},
         {1, 0, 5, 7, {}, ""},
@@ -94,12 +97,15 @@ TEST(DmxscopeRender, GeometryForEveryCountAndMode)
         {1, 17, 85, 11, {246, 245}, "  16:"},
         {0, 512, 85, 39, {86}, " 496:"},
         {1, 512, 85, 71, {246, 245}, " 496:"},
+        {1, 512, 85, 71, {246, 245}, " 496:", ~0ULL,
+            "Art-Net Monitor - Universe 1 (Packets: 1, lost: 18446744073709551615) ["},
     };
     for (const auto& c : cases) {
-        const std::string text = screen(c.mode, false, c.count);
+        const std::string text = screen(c.mode, false, c.count, {}, 1, 1, c.lost);
         const auto lines = lines_of(text.substr(clear.size()));
         SCOPED_TRACE(testing::Message() << "mode " << c.mode << " count " << c.count);
         ASSERT_EQ(lines.size(), c.lines);
+        EXPECT_EQ(lines[0].rfind(c.title_start, 0), 0u) << lines[0];
         EXPECT_EQ(lines[2].size(), c.header_width);
         for (std::size_t i = 4; i + 3 < lines.size(); ++i)
             EXPECT_EQ(lines[i].size(), c.row_widths[(i - 4) % c.row_widths.size()]) << i;
