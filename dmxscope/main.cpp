@@ -2,33 +2,19 @@
 // arrive, as numbers or bar graphs, with a CSV export to the clipboard.
 
 #include "artnet_receiver.hpp"
-#include "clipboard.hpp"
 #include "clock.hpp"
 #include "descriptors.hpp"
+#include "monitor.hpp"
 #include "notices.hpp"
-#include "options.hpp"
 #include "render.hpp"
 #include "signals.hpp"
 #include "terminal.hpp"
-#include "udp.hpp"
+#include "terminal_signals.hpp"
 
-#include <algorithm>
-#include <array>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
-#include <unistd.h>
 
 namespace {
-
-struct monitor_settings {
-    int port = default_port;
-    std::uint16_t universe_filter = no_universe;
-    bool all_universes = true; // the filter is then not consulted
-    bool answer_polls = false; // -N
-};
-
-constexpr int ctrl_c_key = 3;
 
 void usage(const char* program, std::FILE* out = stderr)
 {
@@ -105,306 +91,6 @@ void print_report(const monitor_settings& settings, const artnet_node& node)
     std::fflush(stdout);
 }
 
-// Set by the handlers of the signals that ask the loop to look at the
-// terminal; each handler also wakes the loop's wait.
-volatile std::sig_atomic_t suspend_requested = 0;
-volatile std::sig_atomic_t continued = 0;
-volatile std::sig_atomic_t resized = 0;
-
-void on_suspend(int)
-{
-    suspend_requested = 1;
-    wake_waiter();
-}
-
-void on_continue(int)
-{
-    continued = 1;
-    wake_waiter();
-}
-
-void on_resize(int)
-{
-    resized = 1;
-    wake_waiter();
-}
-
-void on_child(int)
-{
-    wake_waiter();
-}
-
-// Every way a monitor can be stopped ends it through the normal shutdown,
-// with the terminal restored: Ctrl+C, SIGTERM, a closed terminal (SIGHUP),
-// Ctrl+\ (SIGQUIT), and a screen reader that went away (SIGPIPE, as in
-// dmxscope | head). Ctrl+Z gives the terminal back before the monitor stops.
-void install_signal_handlers()
-{
-    install_stop_handlers();
-    install_handler(SIGQUIT, signal_handler);
-    install_handler(SIGPIPE, signal_handler);
-    install_handler(SIGTSTP, on_suspend, true);
-    install_handler(SIGCONT, on_continue, true);
-    install_handler(SIGWINCH, on_resize, true);
-    install_handler(SIGCHLD, on_child, true);
-}
-
-// No screen is drawn sooner than this after the one before: about 60 a
-// second, as fast as anyone can read, while every datagram is still taken.
-constexpr std::int64_t screen_interval_ns = 16'000'000;
-// Datagrams taken in one go before the keys and the screen get their turn.
-constexpr int datagrams_per_pass = 1024;
-
-// The loop's state beside what the screens show.
-struct monitor_loop {
-    monitor_loop(const monitor_settings& s, monitor_state& m, raw_terminal& t) : settings(s), state(m), terminal(t) { }
-
-    const monitor_settings& settings;
-    monitor_state& state;
-    raw_terminal& terminal;
-    terminal_size size = read_terminal_size();
-    std::size_t screen_count = 0; // channels on the screen now
-    std::size_t first_row = 0;    // of the window, when the rows do not fit
-    bool keyboard_open = true;
-    key_reader keys;
-    bool changed = false;         // accepted packets not drawn yet
-    std::int64_t last_screen = 0; // when the last screen was drawn
-    clipboard_export export_job;
-};
-
-screen_layout current_layout(const monitor_loop& loop)
-{
-    return choose_layout(loop.state.display_mode, loop.screen_count, loop.size);
-}
-
-void redraw(monitor_loop& loop)
-{
-    if (!loop.state.data_received)
-        return;
-    const screen_layout layout = current_layout(loop);
-    loop.first_row = scroll_rows(layout, loop.first_row, 0);
-    display_screen(stdout, loop.state, loop.state.current_universe, loop.state.dmx_data, loop.screen_count, layout,
-        loop.first_row);
-    loop.changed = false;
-    loop.last_screen = monotonic_ns();
-}
-
-// Moves the window of a screen whose rows do not fit; keys that would move
-// it are ignored otherwise.
-void scroll(monitor_loop& loop, key_kind kind)
-{
-    const screen_layout layout = current_layout(loop);
-    if (!layout.scrolls())
-        return;
-    const auto page = static_cast<long>(layout.visible_rows);
-    const auto all = static_cast<long>(layout.total_rows);
-    long delta = 0;
-    switch (kind) {
-    case key_kind::up:
-        delta = -1;
-        break;
-    case key_kind::down:
-        delta = 1;
-        break;
-    case key_kind::page_up:
-        delta = -page;
-        break;
-    case key_kind::page_down:
-        delta = page;
-        break;
-    case key_kind::home:
-        delta = -all;
-        break;
-    default:
-        delta = all;
-        break;
-    }
-    const std::size_t first_row = scroll_rows(layout, loop.first_row, delta);
-    if (first_row != loop.first_row) {
-        loop.first_row = first_row;
-        redraw(loop);
-    }
-}
-
-// Acts on one key; false when it asks the monitor to stop. Where the
-// terminal's size is known, 'q' quits and j/k scroll as in other terminal
-// monitors; on a screen of unknown size those keys mean nothing.
-bool handle_key(key_press press, monitor_loop& loop)
-{
-    if (press.kind == key_kind::none)
-        return true;
-    const bool sized = loop.size.known();
-    if (press.kind != key_kind::byte) {
-        scroll(loop, press.kind);
-        return true;
-    }
-    monitor_state& state = loop.state;
-    switch (press.byte) {
-    case 'b':
-    case 'B': {
-        // The first channel on the screen stays the first in the other mode.
-        const std::size_t first_channel = loop.first_row * current_layout(loop).per_row;
-        state.display_mode = state.display_mode == 0 ? 1 : 0;
-        // Before the first packet there is nothing to draw: the first one
-        // appears in the mode chosen here.
-        loop.screen_count = channels_per_universe;
-        loop.first_row = first_channel / current_layout(loop).per_row;
-        redraw(loop);
-        return true;
-    }
-    case 'c':
-    case 'C':
-        // One export at a time; a key pressed while one runs starts none.
-        if (!state.data_received)
-            std::fprintf(stderr, "No data received yet\n");
-        else if (loop.export_job.pid < 0)
-            copy_to_clipboard_csv(loop.export_job, state.current_universe, state.dmx_data, channels_per_universe);
-        return true;
-    case 'q':
-    case 'Q':
-        return !sized;
-    case 'j':
-    case 'k':
-        if (sized)
-            scroll(loop, press.byte == 'j' ? key_kind::down : key_kind::up);
-        return true;
-    case ctrl_c_key: // reaches the program as a byte when it is not a signal
-        return false;
-    default:
-        return true;
-    }
-}
-
-// Every key waiting on standard input; false when one asks to stop.
-bool read_keys(monitor_loop& loop)
-{
-    for (;;) {
-        const int key = check_keyboard();
-        if (key == -1)
-            return true;
-        // Once standard input has ended, nothing is read from it and the
-        // wait no longer watches it (it would be readable for ever).
-        if (key == end_of_input) {
-            loop.keyboard_open = false;
-            return true;
-        }
-        if (!handle_key(loop.keys.feed(static_cast<unsigned char>(key)), loop))
-            return false;
-    }
-}
-
-// A packet the filter passes overwrites the start of dmx_data and is drawn
-// with the next screen; any other leaves no trace.
-void accept_packet(monitor_loop& loop, std::uint16_t universe, std::span<const std::uint8_t> data)
-{
-    const monitor_settings& settings = loop.settings;
-    monitor_state& state = loop.state;
-    if (!settings.all_universes && universe != settings.universe_filter)
-        return;
-    std::copy(data.begin(), data.end(), state.dmx_data.begin());
-    state.current_universe = universe;
-    ++state.packet_count;
-    state.data_received = true;
-    loop.screen_count = data.size();
-    loop.changed = true;
-}
-
-// Ctrl+Z: the terminal as it was, the process stopped; once continued, the
-// monitor takes the terminal again (as it is now) and redraws.
-void suspend(monitor_loop& loop)
-{
-    suspend_requested = 0;
-    loop.terminal.restore_terminal();
-    std::fflush(stdout);
-    install_handler(SIGTSTP, SIG_DFL);
-    ::raise(SIGTSTP);
-    install_handler(SIGTSTP, on_suspend, true);
-    loop.terminal.setup_terminal();
-    continued = 0;
-    redraw(loop);
-}
-
-// What the terminal asked for by signal: to be given back, to be taken again,
-// or a redraw at its new size.
-void answer_terminal_signals(monitor_loop& loop)
-{
-    if (suspend_requested != 0)
-        suspend(loop);
-    if (continued != 0) {
-        continued = 0;
-        loop.terminal.reapply();
-        redraw(loop);
-    }
-    if (resized != 0) {
-        resized = 0;
-        const terminal_size size = read_terminal_size();
-        if (size != loop.size) {
-            // The first channel on the screen stays the first at the new size.
-            const std::size_t first_channel = loop.first_row * current_layout(loop).per_row;
-            loop.size = size;
-            loop.first_row = first_channel / current_layout(loop).per_row;
-            redraw(loop);
-        }
-    }
-}
-
-// Milliseconds to wait: until the next screen is due when packets wait to be
-// drawn, until the export's deadline, or for ever.
-int wait_ms(const monitor_loop& loop, std::int64_t now)
-{
-    const int wait = export_wait_ms(loop.export_job, now);
-    if (!loop.changed)
-        return wait;
-    const int until_due = ms_until(loop.last_screen + screen_interval_ns, now);
-    return wait == no_timeout ? until_due : std::min(wait, until_due);
-}
-
-// Waits until something is to be done (wait_ms), then takes every datagram
-// that is waiting, up to a pass's share. False after a failed receive.
-bool take_datagrams(monitor_loop& loop, artnet_receiver& receiver)
-{
-    // Besides datagrams: a key, room in the export's pipe, the end of the
-    // export's command (SIGCHLD), its deadline, or the next screen.
-    const clipboard_export& job = loop.export_job;
-    std::array<pollfd, 2> watched = {{
-        {loop.keyboard_open ? STDIN_FILENO : -1, POLLIN, 0},
-        {job.to_command ? job.to_command.get() : -1, POLLOUT, 0},
-    }};
-    int wait = wait_ms(loop, monotonic_ns());
-    for (int taken = 0; taken < datagrams_per_pass; ++taken) {
-        const receive_event event = next_frame(receiver, watched, wait);
-        if (event == receive_event::failed)
-            return false;
-        if (event != receive_event::frame)
-            return true;
-        accept_packet(loop, receiver.universe, receiver.levels);
-        wait = 0;
-    }
-    return true;
-}
-
-void run_monitor(monitor_loop& loop, artnet_receiver& receiver)
-{
-    while (running) {
-        answer_terminal_signals(loop);
-        if (loop.keyboard_open && !read_keys(loop)) {
-            running = 0;
-            break;
-        }
-        clipboard_export& job = loop.export_job;
-        if (job.pid >= 0) {
-            const export_state state = continue_export(job, monotonic_ns());
-            if (state != export_state::under_way)
-                report_export(job, state);
-        }
-        if (loop.changed && monotonic_ns() - loop.last_screen >= screen_interval_ns)
-            redraw(loop);
-        if (!take_datagrams(loop, receiver))
-            break;
-    }
-    cancel_export(loop.export_job);
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -429,7 +115,6 @@ int main(int argc, char* argv[])
         }
         return 1;
     }
-    monitor_loop loop(settings, state, terminal);
     if (settings.answer_polls)
         answer_polls(receiver, "dmxscope", settings.universe_filter, settings.all_universes);
     print_report(settings, receiver.node);
@@ -438,7 +123,7 @@ int main(int argc, char* argv[])
     const std::int64_t pause_end = monotonic_ns() + 1'000'000'000;
     while (running && !sleep_until(pause_end)) {
     }
-    run_monitor(loop, receiver);
+    run_monitor(settings, state, terminal, receiver);
 
     terminal.restore_terminal();
     clear_screen(stdout);

@@ -19,8 +19,9 @@ std::FILE* scratch()
     return file;
 }
 
-// Longest line and the number of newlines of what was written since rewind;
-// with `plain`, escape sequences (up to their final letter) are not counted.
+// Longest line in characters (a UTF-8 sequence counts once) and the number of
+// newlines of what was written since rewind; with `plain`, escape sequences
+// (up to their final letter) are not counted.
 void measure(std::FILE* file, std::size_t& widest, std::size_t& lines, bool plain = false)
 {
     const long size = std::ftell(file);
@@ -35,7 +36,7 @@ void measure(std::FILE* file, std::size_t& widest, std::size_t& lines, bool plai
         } else if (c == '\n') {
             ++lines;
             width = 0;
-        } else {
+        } else if ((c & 0xc0) != 0x80) {
             widest = std::max(widest, ++width);
         }
     }
@@ -50,23 +51,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t length = 0;
     if (!parse_artdmx(std::span(data, size), universe, state.dmx_data, length))
         return 0;
-    state.use_color = (data[12] & 1) != 0; // the sequence byte picks colour
+    // The sequence byte picks colour and the longest count of lost datagrams.
+    state.use_color = (data[12] & 1) != 0;
+    state.datagrams_lost = (data[12] & 2) != 0 ? ~0ULL : 0;
     const std::size_t rows = (length + 15) / 16;
     std::size_t widest = 0, lines = 0;
-    for (const int mode : {0, 1}) {
+    for (const screen_mode mode : {screen_mode::numbers, screen_mode::bar_graph}) {
         state.display_mode = mode;
         std::FILE* file = scratch();
         display_dmx(file, state, universe, state.dmx_data, length);
         measure(file, widest, lines);
         // Colour adds 5 bytes before and 4 after a row line; the clear
         // sequence stands before the title.
-        if (lines != 7 + rows * (mode == 0 ? 1 : 2) || widest > 246 + 9)
+        if (lines != 7 + rows * (mode == screen_mode::numbers ? 1 : 2) || widest > 246 + 9)
             std::abort();
     }
     // The protocol version and physical bytes, which the parser ignores, pick
-    // a terminal of 20 to 275 columns and 10 to 73 rows, and the window.
-    const terminal_size terminal{10 + data[10] % 64, 20 + data[11]};
-    for (const int mode : {0, 1}) {
+    // a terminal of 1 to 256 columns and 1 to 73 rows, and the window.
+    const terminal_size terminal{1 + data[10] % 73, 1 + data[11]};
+    for (const screen_mode mode : {screen_mode::numbers, screen_mode::bar_graph}) {
         state.display_mode = mode;
         const screen_layout layout = choose_layout(mode, length, terminal);
         if (!layout.fitted)

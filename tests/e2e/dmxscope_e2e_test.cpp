@@ -658,6 +658,21 @@ TEST(DmxscopeE2E, FitsTheTerminalScrollsAndQuitsWithQ)
     EXPECT_TRUE(same_settings(m.settings(), m.before));
 }
 
+TEST(DmxscopeE2E, ATerminalTooSmallSaysSoUntilItGrows)
+{
+    const int port = free_udp_port();
+    monitor m({"-p", std::to_string(port)});
+    m.resize(3, 10);
+    ASSERT_TRUE(m.wait_for("\n\n"));
+    send(port, 1, std::vector<std::uint8_t>(512, 7));
+    ASSERT_TRUE(m.wait_for(clear + "Terminal t"));
+    usleep(100'000);
+    EXPECT_EQ(m.last_screen(), clear + "Terminal t") << "one line, cut to the width";
+    m.resize(24, 80);
+    ASSERT_TRUE(m.wait_for_screen("[Numbers Mode] Ch 0-223 of 512"));
+    EXPECT_EQ(m.stop(SIGINT), 0);
+}
+
 TEST(DmxscopeE2E, ABurstIsCountedInFullAndDrawnInFewScreens)
 {
     const int port = free_udp_port();

@@ -36,12 +36,13 @@ template <typename Draw> std::string captured(Draw draw)
 }
 
 std::string screen(int mode, bool color, std::size_t count, const std::vector<std::uint8_t>& levels = {},
-    std::uint16_t universe = 1, std::uint32_t packets = 1)
+    std::uint16_t universe = 1, std::uint32_t packets = 1, unsigned long long lost = 0)
 {
     monitor_state state;
-    state.display_mode = mode;
+    state.display_mode = screen_mode{mode};
     state.use_color = color;
     state.packet_count = packets;
+    state.datagrams_lost = lost;
     std::copy(levels.begin(), levels.end(), state.dmx_data.begin());
     return captured([&](std::FILE* out) { display_dmx(out, state, universe, state.dmx_data, count); });
 }
@@ -85,6 +86,8 @@ TEST(DmxscopeRender, GeometryForEveryCountAndMode)
         std::size_t count, header_width, lines;
         std::vector<std::size_t> row_widths; // of each line of a row
         std::string last_row_label;
+        unsigned long long lost = 0;
+        std::string title_start = "Art-Net Monitor - Universe 1 (Packets: 1) [";
     } cases[] = {
         {0, 0, 5, 7, {}, ""},
         {1, 0, 5, 7, {}, ""},
@@ -94,12 +97,15 @@ TEST(DmxscopeRender, GeometryForEveryCountAndMode)
         {1, 17, 85, 11, {246, 245}, "  16:"},
         {0, 512, 85, 39, {86}, " 496:"},
         {1, 512, 85, 71, {246, 245}, " 496:"},
+        {1, 512, 85, 71, {246, 245}, " 496:", ~0ULL,
+            "Art-Net Monitor - Universe 1 (Packets: 1, lost: 18446744073709551615) ["},
     };
     for (const auto& c : cases) {
-        const std::string text = screen(c.mode, false, c.count);
+        const std::string text = screen(c.mode, false, c.count, {}, 1, 1, c.lost);
         const auto lines = lines_of(text.substr(clear.size()));
         SCOPED_TRACE(testing::Message() << "mode " << c.mode << " count " << c.count);
         ASSERT_EQ(lines.size(), c.lines);
+        EXPECT_EQ(lines[0].rfind(c.title_start, 0), 0u) << lines[0];
         EXPECT_EQ(lines[2].size(), c.header_width);
         for (std::size_t i = 4; i + 3 < lines.size(); ++i)
             EXPECT_EQ(lines[i].size(), c.row_widths[(i - 4) % c.row_widths.size()]) << i;
@@ -244,11 +250,11 @@ TEST(DmxscopeLayout, FullScreenWhereItFitsOrTheSizeIsUnknownFittedElsewhere)
         {0, 24, 80, 512, true, 14, 37, 16, 12}, {1, 24, 80, 512, true, 6, 86, 8, 9},
         {0, 45, 120, 512, false, 16, 32, 32, 12}, {1, 45, 120, 512, true, 10, 52, 18, 8},
         {0, 24, 80, 24, true, 14, 2, 2, 12}, // a short packet fits without scrolling
-        {0, 24, 120, 24, false, 16, 2, 2, 12}, {1, 5, 20, 512, true, 1, 512, 1, 11}, // as small as it gets: one row
+        {0, 24, 120, 24, false, 16, 2, 2, 12}, {1, 10, 20, 512, true, 1, 512, 1, 11}, // as small as it gets: one row
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "mode " << c.mode << " " << c.columns << "x" << c.rows);
-        const screen_layout layout = choose_layout(c.mode, c.count, {c.rows, c.columns});
+        const screen_layout layout = choose_layout(screen_mode{c.mode}, c.count, {c.rows, c.columns});
         EXPECT_EQ(layout.fitted, c.fitted);
         EXPECT_EQ(layout.per_row, c.per_row);
         EXPECT_EQ(layout.total_rows, c.total_rows);
@@ -256,12 +262,12 @@ TEST(DmxscopeLayout, FullScreenWhereItFitsOrTheSizeIsUnknownFittedElsewhere)
         EXPECT_EQ(layout.bar_positions, c.bar_positions);
     }
     // The window stays within the rows: from the top to the last full page.
-    const screen_layout layout = choose_layout(0, 512, {24, 80});
+    const screen_layout layout = choose_layout(screen_mode::numbers, 512, {24, 80});
     EXPECT_EQ(scroll_rows(layout, 0, -1), 0u);
     EXPECT_EQ(scroll_rows(layout, 0, 1), 1u);
     EXPECT_EQ(scroll_rows(layout, 20, 16), 21u);
     EXPECT_EQ(scroll_rows(layout, 5, -512), 0u);
-    EXPECT_EQ(scroll_rows(choose_layout(0, 24, {24, 80}), 0, 3), 0u) << "nothing to scroll";
+    EXPECT_EQ(scroll_rows(choose_layout(screen_mode::numbers, 24, {24, 80}), 0, 3), 0u) << "nothing to scroll";
 }
 
 TEST(DmxscopeLayout, FittedScreensStayWithinTheTerminal)
@@ -269,10 +275,10 @@ TEST(DmxscopeLayout, FittedScreensStayWithinTheTerminal)
     for (const terminal_size size : {terminal_size{24, 80}, terminal_size{45, 120}, terminal_size{30, 200}}) {
         for (const int mode : {0, 1}) {
             monitor_state state;
-            state.display_mode = mode;
+            state.display_mode = screen_mode{mode};
             state.use_color = true;
             state.packet_count = 4294967295U;
-            const screen_layout layout = choose_layout(mode, 512, size);
+            const screen_layout layout = choose_layout(state.display_mode, 512, size);
             if (!layout.fitted)
                 continue;
             SCOPED_TRACE(testing::Message() << "mode " << mode << " " << size.columns << "x" << size.rows);
@@ -297,6 +303,32 @@ TEST(DmxscopeLayout, FittedScreensStayWithinTheTerminal)
             EXPECT_EQ(lines[lines.size() - 2].find("scroll") != std::string::npos, layout.scrolls());
             EXPECT_EQ(lines.back(), maker.substr(0, maker.size() - 1));
         }
+    }
+}
+
+TEST(DmxscopeLayout, BelowATitleOneRowAndTheFooterOneLineSaysSo)
+{
+    const struct {
+        int mode;
+        terminal_size size;
+        std::string first_line;
+    } cases[] = {
+        {0, {9, 11}, "Universe 1 "},
+        {1, {10, 10}, "Universe 1"}, // the smallest screens
+        {0, {8, 11}, "Terminal to"},
+        {0, {9, 10}, "Terminal t"},
+        {1, {9, 10}, "Terminal t"},
+        {1, {10, 9}, "Terminal "},
+        {0, {1, 23}, "Terminal too small (23×"}, // the sign whole, or not at all
+        {1, {5, 25}, "Terminal too small (25×5)"},
+    };
+    for (const auto& c : cases) {
+        monitor_state state;
+        state.display_mode = screen_mode{c.mode};
+        const screen_layout layout = choose_layout(state.display_mode, 512, c.size);
+        const std::string text
+            = captured([&](std::FILE* out) { display_screen(out, state, 1, state.dmx_data, 512, layout, 0); });
+        EXPECT_EQ(text.substr(clear.size(), text.find('\n') - clear.size()), c.first_line) << c.size.columns;
     }
 }
 

@@ -1,0 +1,25 @@
+#pragma once
+// dmxscope's loop: it takes the datagrams, the keys and the terminal's
+// signals as they come, runs the clipboard export and draws at most one
+// screen every 16 ms, until it is asked to stop. Apart from main, which only
+// reads the options, opens the endpoint, reports and shuts down.
+
+#include "artnet_receiver.hpp"
+#include "options.hpp"
+#include "render.hpp"
+#include "terminal.hpp"
+#include "udp.hpp"
+
+#include <cstdint>
+
+struct monitor_settings {
+    int port = default_port;
+    std::uint16_t universe_filter = no_universe;
+    bool all_universes = true; // the filter is then not consulted
+    bool answer_polls = false; // -N
+};
+
+// Runs until a stop request, a key that asks to stop (running is then
+// cleared) or a failed receive.
+void run_monitor(
+    const monitor_settings& settings, monitor_state& state, raw_terminal& terminal, artnet_receiver& receiver);
