@@ -8,6 +8,7 @@ namespace {
 
 constexpr std::array<std::uint8_t, 8> artnet_id = {'A', 'r', 't', '-', 'N', 'e', 't', 0};
 constexpr std::uint16_t op_dmx = 0x5000;
+constexpr std::uint16_t op_sync = 0x5200;
 constexpr std::uint8_t protocol_version = 14;
 
 } // namespace
@@ -51,4 +52,15 @@ bool parse_artdmx(std::span<const std::uint8_t> packet, std::uint16_t& out_unive
     std::ranges::copy(packet.subspan(artdmx_header_size, length), out_data.begin());
     out_data_length = length;
     return true;
+}
+
+void build_artsync(std::span<std::uint8_t, artsync_size> packet)
+{
+    std::ranges::copy(artnet_id, packet.begin());
+    packet[8] = op_sync & 0xff;
+    packet[9] = op_sync >> 8;
+    packet[10] = 0;
+    packet[11] = protocol_version;
+    packet[12] = 0; // Aux1
+    packet[13] = 0; // Aux2
 }

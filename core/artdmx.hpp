@@ -1,6 +1,8 @@
 #pragma once
-// ArtDmx, the one Art-Net packet the suite speaks: an 18-byte header and up
-// to 512 levels of one DMX512 universe.
+// ArtDmx, the Art-Net packet that carries the levels: an 18-byte header and
+// up to 512 levels of one DMX512 universe. And ArtSync, which a sender may
+// send after the ArtDmx of one frame so that nodes change every universe at
+// once; receivers here ignore it.
 
 #include <cstddef>
 #include <cstdint>
@@ -21,3 +23,9 @@ void build_artdmx(std::span<std::uint8_t> packet, std::size_t& out_length, std::
 // what they held.
 bool parse_artdmx(std::span<const std::uint8_t> packet, std::uint16_t& out_universe,
     std::span<std::uint8_t, channels_per_universe> out_data, std::size_t& out_data_length);
+
+constexpr std::size_t artsync_size = 14;
+
+// The whole ArtSync: the ID, OpCode 0x5200 (low byte first), ProtVer 14 (high
+// byte first), Aux1 and Aux2 zero.
+void build_artsync(std::span<std::uint8_t, artsync_size> packet);

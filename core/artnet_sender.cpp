@@ -55,3 +55,9 @@ bool send_dmx(artnet_sender& sender, std::uint16_t universe, std::span<const std
     build_artdmx(sender.packet, length, sender.sequence++, universe, levels);
     return send_packet(sender, length);
 }
+
+bool send_sync(artnet_sender& sender)
+{
+    build_artsync(std::span(sender.packet).first<artsync_size>());
+    return send_packet(sender, artsync_size);
+}

@@ -30,3 +30,7 @@ bool open_artnet_sender(artnet_sender& sender, const char* target, int port);
 // number; an odd count goes out with one more channel at 0. A failed send is
 // reported with perror("sendto").
 bool send_dmx(artnet_sender& sender, std::uint16_t universe, std::span<const std::uint8_t> levels);
+
+// One ArtSync: the nodes that take part show every universe of the frame
+// whose ArtDmx went out before it at once. Reported like send_dmx.
+bool send_sync(artnet_sender& sender);

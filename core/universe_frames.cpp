@@ -1,0 +1,32 @@
+#include "universe_frames.hpp"
+
+namespace {
+
+// Every value of the packet's 16-bit field, the bit above the 15-bit
+// Port-Address included: a table of 256 kB, made once.
+constexpr std::size_t universe_values = 0x10000;
+// A whole rig of 256 universes is kept without moving a frame.
+constexpr std::size_t usual_universes = 256;
+
+} // namespace
+
+universe_frames::universe_frames() : slot_of_(universe_values, 0)
+{
+    frames_.reserve(usual_universes);
+}
+
+const universe_frame* universe_frames::find(std::uint16_t universe) const
+{
+    const std::uint32_t slot = slot_of_[universe];
+    return slot == 0 ? nullptr : &frames_[slot - 1];
+}
+
+universe_frame& universe_frames::find_or_add(std::uint16_t universe)
+{
+    std::uint32_t& slot = slot_of_[universe];
+    if (slot == 0) {
+        frames_.push_back({universe, 0, {}});
+        slot = static_cast<std::uint32_t>(frames_.size());
+    }
+    return frames_[slot - 1];
+}
