@@ -5,6 +5,7 @@
 #include "descriptors.hpp"
 #include "notices.hpp"
 #include "recorder.hpp"
+#include "show_recording.hpp"
 #include "signals.hpp"
 
 #include <cerrno>
@@ -29,10 +30,39 @@ pollfd output_watch(std::FILE* file)
     return {fd, 0, 0}; // POLLHUP and POLLERR come unasked
 }
 
+// Whether the frame just received is a change, as the recording asks: against
+// the last row written, or with -U the last row of its own universe.
+bool is_new_row(const recorder_settings& settings, const recording_state& state, const show_recording& show,
+    const artnet_receiver& receiver)
+{
+    if (settings.show_file)
+        return is_universe_change(show, receiver.universe, receiver.levels);
+    return is_change(state, receiver.data, receiver.levels.size());
+}
+
+// Writes the frame just received as a row; false after a failed write.
+bool write_new_row(std::FILE* file, const recorder_settings& settings, recording_state& state, show_recording& show,
+    const artnet_receiver& receiver, std::int64_t now)
+{
+    const std::span<const std::uint8_t> levels = receiver.levels;
+    if (!settings.show_file) {
+        if (!write_row(file, row_delay(state, now, settings.min_delay), levels))
+            return false;
+        remember_row(state, receiver.data, levels.size(), now);
+        return true;
+    }
+    if (!write_universe_row(file, show_row_delay(show, now), receiver.universe, levels))
+        return false;
+    remember_universe_row(show, state, receiver.universe, levels, now);
+    return true;
+}
+
 // Receives and writes until a stop request, a failed receive, a failed write
 // or the output's hang-up. Returns the exit status.
 int record(artnet_receiver& receiver, std::FILE* file, const recorder_settings& settings, recording_state& state)
 {
+    show_recording show;
+    start_show_recording(show, settings);
     long complete_size = std::ftell(file);
     std::array<pollfd, 1> watched = {output_watch(file)};
     while (running) {
@@ -41,13 +71,15 @@ int record(artnet_receiver& receiver, std::FILE* file, const recorder_settings& 
             return 0;
         if (event == receive_event::ready)
             return 1; // nobody reads the recording any more
-        if (event != receive_event::frame || (!settings.record_all && receiver.universe != settings.universe))
+        if (event != receive_event::frame)
+            continue;
+        if (settings.show_file ? !is_recorded(show, receiver.universe)
+                               : !settings.record_all && receiver.universe != settings.universe)
             continue;
         ++state.packets_received;
         const std::int64_t now = get_time_ms();
-        const std::span<const std::uint8_t> levels = receiver.levels;
-        if (is_change(state, receiver.data, levels.size())) {
-            if (!write_row(file, row_delay(state, now, settings.min_delay), levels)) {
+        if (is_new_row(settings, state, show, receiver)) {
+            if (!write_new_row(file, settings, state, show, receiver, now)) {
                 // A stop request that cut short a write to a slow reader is
                 // a stop like any other.
                 if (!running)
@@ -55,10 +87,9 @@ int record(artnet_receiver& receiver, std::FILE* file, const recorder_settings& 
                 drop_partial_row(file, complete_size);
                 return 1;
             }
-            remember_row(state, receiver.data, levels.size(), now);
             complete_size = std::ftell(file);
         }
-        print_status(state, receiver.universe, levels.size());
+        print_status(state, receiver.universe, receiver.levels.size());
     }
     return 0;
 }

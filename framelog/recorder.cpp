@@ -4,6 +4,7 @@
 #include "frame_csv.hpp"
 #include "notices.hpp"
 #include "numbers.hpp"
+#include "show_csv.hpp"
 #include "signals.hpp"
 #include "status_line.hpp"
 
@@ -11,87 +12,6 @@
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
-
-int read_options(int argc, char* argv[], recorder_settings& settings)
-{
-    int option;
-    while ((option = next_option(argc, argv, option_letters)) != -1) {
-        switch (option) {
-        case 'f':
-            settings.path = optarg;
-            break;
-        case 'u':
-            if (!check_universe(optarg, settings.universe))
-                return 1;
-            settings.record_all = false;
-            break;
-        case 'p':
-            if (!check_port(optarg, settings.port))
-                return 1;
-            break;
-        case 'm':
-            // Not checked: the low 16 bits, so -1 is 65535 and 65536 is no minimum.
-            settings.min_delay = static_cast<std::uint16_t>(saturating_atoi(optarg));
-            break;
-        case 'a':
-            settings.record_all = true;
-            settings.universe = no_universe;
-            break;
-        case 'N':
-            settings.answer_polls = true;
-            break;
-        case 'h':
-            usage(argv[0]);
-            return 0;
-        case help_option:
-        case version_option:
-            return answer_long_option(option, "framelog", argv[0], usage);
-        default:
-            usage(argv[0]);
-            return 1;
-        }
-    }
-    if (settings.path == nullptr) {
-        std::fprintf(stderr, "Error: -f <file.csv> is required\n");
-        usage(argv[0]);
-        return 1;
-    }
-    return -1;
-}
-
-void usage(const char* program, std::FILE* out)
-{
-    std::fprintf(out,
-        "Usage: %s -f <file.csv> [-u universe] [-p port] [-m min_delay_ms]\n"
-        "       %s -f <file.csv> [-u universe] [-p port] [-m min_delay_ms] [-a]\n"
-        "\n"
-        "Record Art-Net sequences to CSV files.\n"
-        "\n"
-        "CSV Format:\n"
-        "  - Each row represents a frame\n"
-        "  - First column: delay in milliseconds before playing this frame\n"
-        "  - Remaining columns: DMX channel values (1-512 channels)\n"
-        "  - Compatible with showrun playback format\n"
-        "\n"
-        "Options:\n"
-        "  -f file.csv    CSV file to write (required; - for standard output)\n"
-        "  -u universe    Universe to record (0-%d, default: all)\n"
-        "  -p port        UDP port to listen on (default: 6454)\n"
-        "  -m min_delay   Minimum delay between frames in ms (default: 0)\n"
-        "  -a             Record all universes (default: record all)\n"
-        "  -N             Answer ArtPoll as an Art-Net node, so controllers that send only to\n"
-        "                 discovered nodes send here\n"
-        "  -h             Show this help message\n"
-        "\n"
-        "Recording starts immediately. Press Ctrl+C to stop.\n"
-        "\n"
-        "Example:\n"
-        "  %s -f recording.csv -u 0\n"
-        "  Records universe 0 to recording.csv\n"
-        "\n"
-        "%s",
-        program, program, highest_universe, program, protocol_notice);
-}
 
 std::int64_t get_time_ms()
 {
@@ -148,8 +68,33 @@ bool flush(std::FILE* file, bool written)
 
 } // namespace
 
+namespace {
+
+// The show file's: the format line by which players know it, and which
+// universes it holds.
+bool write_show_header(std::FILE* file, const recorder_settings& settings)
+{
+    bool written = std::fprintf(file,
+                       "# Art-Net recording created by framelog\n"
+                       "%.*s\n"
+                       "# Each row is a frame of one universe, first column is delay before that frame\n"
+                       "# Only records frames when DMX values change (change detection per universe)\n",
+                       static_cast<int>(show_format_line.size()), show_format_line.data())
+        >= 0;
+    written = std::fprintf(file, settings.record_all ? "# Recording all universes" : "# Recording universes") >= 0
+        && written;
+    for (std::size_t i = 0; i < settings.listed_count && !settings.record_all; ++i)
+        written = std::fprintf(file, i == 0 ? " %d" : ", %d", settings.listed[i]) >= 0 && written;
+    written = std::fprintf(file, "\n\n") >= 0 && written;
+    return flush(file, written);
+}
+
+} // namespace
+
 bool write_header(std::FILE* file, const recorder_settings& settings)
 {
+    if (settings.show_file)
+        return write_show_header(file, settings);
     bool written = std::fprintf(file,
                        "# Art-Net recording created by framelog\n"
                        "# Format: delay_ms,channel1,channel2,channel3,...\n"
@@ -167,6 +112,12 @@ bool write_header(std::FILE* file, const recorder_settings& settings)
 bool write_row(std::FILE* file, std::uint16_t delay, std::span<const std::uint8_t> data)
 {
     return flush(file, write_csv_frame(file, delay, data));
+}
+
+bool write_universe_row(
+    std::FILE* file, std::uint32_t delay, std::uint16_t universe, std::span<const std::uint8_t> data)
+{
+    return flush(file, write_show_row(file, delay, universe, data));
 }
 
 void drop_partial_row(std::FILE* file, long complete_size)
@@ -215,6 +166,8 @@ void print_shutdown_report(const recording_state& state)
     std::fprintf(stderr, "\nRecording stopped.\n");
     std::fprintf(stderr, "Frames recorded: %llu (only changes)\n", state.frames_recorded);
     std::fprintf(stderr, "Packets received: %llu\n", state.packets_received);
+    if (state.universes_recorded != 0)
+        std::fprintf(stderr, "Universes recorded: %zu\n", state.universes_recorded);
     if (state.datagrams_lost != 0)
         std::fprintf(stderr, "Datagrams lost: %llu (the receive queue was full)\n", state.datagrams_lost);
     if (state.packets_received != 0) {

@@ -1,26 +1,16 @@
 #pragma once
-// framelog's deciding parts and its fixed texts: the options, the change test,
-// the row delay, the header, the status line and the reports.
+// framelog's deciding parts and its fixed texts: the change test, the row
+// delay, the header, the status line and the reports.
 
 #include "artdmx.hpp"
 #include "node.hpp"
-#include "options.hpp"
-#include "udp.hpp"
+#include "settings.hpp"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <span>
-
-struct recorder_settings {
-    const char* path = nullptr; // required
-    int port = default_port;
-    bool record_all = true;
-    std::uint16_t universe = no_universe; // compared only when record_all is false
-    std::uint16_t min_delay = 0;
-    bool answer_polls = false; // -N
-};
 
 // What the loop knows about the rows written so far.
 struct recording_state {
@@ -31,15 +21,8 @@ struct recording_state {
     unsigned long long frames_recorded = 0;
     unsigned long long packets_received = 0;
     unsigned long long datagrams_lost = 0; // by the system, for want of room
+    std::size_t universes_recorded = 0;    // with -U
 };
-
-// -1 to go on, otherwise the exit status (0 after -h, 1 after an error).
-int read_options(int argc, char* argv[], recorder_settings& settings);
-// What getopt reads.
-constexpr const char* option_letters = POSIX_OPTIONS("f:u:p:m:ahN");
-
-// The usage text on `out`; the caller chooses the exit status.
-void usage(const char* program, std::FILE* out = stderr);
 
 // The monotonic clock in whole milliseconds.
 std::int64_t get_time_ms();
@@ -61,6 +44,9 @@ void remember_row(recording_state& state, std::span<const std::uint8_t, channels
 bool write_header(std::FILE* file, const recorder_settings& settings);
 // Writes and flushes one row, reporting a failure like write_header.
 bool write_row(std::FILE* file, std::uint16_t delay, std::span<const std::uint8_t> data);
+// The same for a row of a show file (-U).
+bool write_universe_row(
+    std::FILE* file, std::uint32_t delay, std::uint16_t universe, std::span<const std::uint8_t> data);
 // A row that reached the file only in part would play back as a wrong frame:
 // cuts the file back to `complete_size` (its last complete row) where it can.
 void drop_partial_row(std::FILE* file, long complete_size);

@@ -1,0 +1,130 @@
+#include "settings.hpp"
+
+#include "notices.hpp"
+#include "numbers.hpp"
+
+#include <algorithm>
+#include <span>
+
+namespace {
+
+void add_listed(recorder_settings& settings, std::uint16_t universe)
+{
+    const auto listed = std::span(settings.listed).first(settings.listed_count);
+    if (std::ranges::find(listed, universe) != listed.end())
+        return;
+    if (settings.listed_count == settings.listed.size())
+        settings.too_many_listed = true;
+    else
+        settings.listed[settings.listed_count++] = universe;
+}
+
+// With -U: no minimum delay (the rows of one frame follow each other) and
+// no more listed universes than fit.
+int check_show_options(const recorder_settings& settings, const char* program)
+{
+    if (!settings.show_file)
+        return -1;
+    if (settings.min_delay_given) {
+        std::fprintf(stderr, "Error: -m cannot be combined with -U\n");
+        usage(program);
+        return 1;
+    }
+    if (settings.too_many_listed) {
+        std::fprintf(stderr, "Too many universes specified (max %zu)\n", most_listed_universes);
+        return 1;
+    }
+    return -1;
+}
+
+} // namespace
+
+int read_options(int argc, char* argv[], recorder_settings& settings)
+{
+    int option;
+    while ((option = next_option(argc, argv, option_letters)) != -1) {
+        switch (option) {
+        case 'f':
+            settings.path = optarg;
+            break;
+        case 'u':
+            if (!check_universe(optarg, settings.universe))
+                return 1;
+            settings.record_all = false;
+            add_listed(settings, settings.universe);
+            break;
+        case 'p':
+            if (!check_port(optarg, settings.port))
+                return 1;
+            break;
+        case 'm':
+            // Not checked: the low 16 bits, so -1 is 65535 and 65536 is no minimum.
+            settings.min_delay = static_cast<std::uint16_t>(saturating_atoi(optarg));
+            settings.min_delay_given = true;
+            break;
+        case 'a':
+            settings.record_all = true;
+            settings.universe = no_universe;
+            settings.listed_count = 0;
+            settings.too_many_listed = false;
+            break;
+        case 'U':
+            settings.show_file = true;
+            break;
+        case 'N':
+            settings.answer_polls = true;
+            break;
+        case 'h':
+            usage(argv[0]);
+            return 0;
+        case help_option:
+        case version_option:
+            return answer_long_option(option, "framelog", argv[0], usage);
+        default:
+            usage(argv[0]);
+            return 1;
+        }
+    }
+    if (settings.path == nullptr) {
+        std::fprintf(stderr, "Error: -f <file.csv> is required\n");
+        usage(argv[0]);
+        return 1;
+    }
+    return check_show_options(settings, argv[0]);
+}
+
+void usage(const char* program, std::FILE* out)
+{
+    std::fprintf(out,
+        "Usage: %s -f <file.csv> [-u universe] [-p port] [-m min_delay_ms]\n"
+        "       %s -f <file.csv> [-u universe] [-p port] [-m min_delay_ms] [-a]\n"
+        "\n"
+        "Record Art-Net sequences to CSV files.\n"
+        "\n"
+        "CSV Format:\n"
+        "  - Each row represents a frame\n"
+        "  - First column: delay in milliseconds before playing this frame\n"
+        "  - Remaining columns: DMX channel values (1-512 channels)\n"
+        "  - Compatible with showrun playback format\n"
+        "\n"
+        "Options:\n"
+        "  -f file.csv    CSV file to write (required; - for standard output)\n"
+        "  -u universe    Universe to record (0-%d, default: all)\n"
+        "  -p port        UDP port to listen on (default: 6454)\n"
+        "  -m min_delay   Minimum delay between frames in ms (default: 0)\n"
+        "  -a             Record all universes (default: record all)\n"
+        "  -U             Keep universes apart: rows of delay,universe,levels, a show file;\n"
+        "                 -u may be repeated to record a list (up to 256)\n"
+        "  -N             Answer ArtPoll as an Art-Net node, so controllers that send only to\n"
+        "                 discovered nodes send here\n"
+        "  -h             Show this help message\n"
+        "\n"
+        "Recording starts immediately. Press Ctrl+C to stop.\n"
+        "\n"
+        "Example:\n"
+        "  %s -f recording.csv -u 0\n"
+        "  Records universe 0 to recording.csv\n"
+        "\n"
+        "%s",
+        program, program, highest_universe, program, protocol_notice);
+}
