@@ -121,9 +121,10 @@ release-builds:
 		| tee build-nogtest.log | grep 'GTest not found'
 	rm -f build-nogtest.log
 
-# A .tar.gz and, on Debian and Ubuntu, a .deb, in build-package/.
+# A .tar.gz and, on Debian and Ubuntu, a .deb (install-deps brings dpkg-dev
+# for it), in build-package/.
 package:
-	@bash .ci/install-deps demo
+	@bash .ci/install-deps package
 	$(DEBIAN_FLAGS) cmake -S . -B build-package -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Release \
 		-DDMXKIT_TESTS=OFF -DDMXKIT_BENCH=OFF
 	cmake --build build-package -j $(JOBS)

@@ -22,6 +22,8 @@ find_program(DMXKIT_DPKG_SHLIBDEPS dpkg-shlibdeps)
 mark_as_advanced(DMXKIT_DPKG_SHLIBDEPS)
 if(DMXKIT_DPKG_SHLIBDEPS)
     list(APPEND CPACK_GENERATOR DEB)
+else()
+    message(STATUS "dpkg-shlibdeps not found: only the .tar.gz can be built (Debian's dpkg-dev has it)")
 endif()
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -29,6 +31,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${PROJECT_HOMEPAGE_URL})
+# The c key of dmxscope copies the levels as CSV with one of these clipboard commands.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion, xclip | wl-clipboard | xsel")
 set(CPACK_RPM_PACKAGE_LICENSE MIT)
 
 # Debian wants the licence as doc/dmxkit/copyright and a changelog beside it.
