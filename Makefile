@@ -8,16 +8,23 @@ JOBS ?= $(shell nproc 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 25
 DEMO_PORT ?= 16454
 PROGRAMS := cuetrig dmxscope framelog linecast rampgen showrun
-# Debian's own compiler and linker flags (hardening included), where there are any.
-BUILDFLAGS := $(shell command -v dpkg-buildflags >/dev/null 2>&1 && echo dpkg-buildflags)
-ifneq ($(BUILDFLAGS),)
-# CMake reads CXXFLAGS and LDFLAGS but not CPPFLAGS, so those join CXXFLAGS.
+PACKAGE_DIR ?= build-package
+# $(call DEBIAN_FLAGS,<build folder>) sets the shell array flags to CMake
+# options that hold Debian's own compiler and linker flags (hardening
+# included) where dpkg-buildflags is. It is looked up when the recipe runs,
+# after install-deps, and the flags are given at every configure, so that a
+# folder configured before keeps up. CPPFLAGS join CXXFLAGS, as CMake reads no
+# CPPFLAGS. dpkg-buildflags maps the source folder's path out of the debug
+# information, which leaves the build folder's in (and so in the build ID
+# that stripping keeps): it is mapped too, so that a build in another folder
+# gives the same bytes.
 DEB_FLAGS = $$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get $(1))
-DEBIAN_FLAGS := CXXFLAGS="$(call DEB_FLAGS,CPPFLAGS) $(call DEB_FLAGS,CXXFLAGS)" LDFLAGS="$(call DEB_FLAGS,LDFLAGS)"
-endif
+DEBIAN_FLAGS = flags=(); if command -v dpkg-buildflags >/dev/null 2>&1; then \
+	flags=(-DCMAKE_CXX_FLAGS="$(call DEB_FLAGS,CPPFLAGS) $(call DEB_FLAGS,CXXFLAGS) -ffile-prefix-map=$(abspath $(1))=." \
+		-DCMAKE_EXE_LINKER_FLAGS="$(call DEB_FLAGS,LDFLAGS)"); fi;
 
 .PHONY: all programs build demo test test-plain test-sanitize fuzz lint manlint format release-builds \
-	package package-check clean
+	package package-check package-reproducible clean
 
 all: programs
 
@@ -49,7 +56,7 @@ demo: programs
 	echo "== framelog -f $$out/recording.csv -p $(DEMO_PORT) -u 0"; sed -E 's/.*\r//' $$out/framelog.log; \
 	echo "== $$out/recording.csv"; cat $$out/recording.csv
 
-test: test-plain test-sanitize lint fuzz release-builds package-check
+test: test-plain test-sanitize lint fuzz release-builds package-check package-reproducible
 
 test-plain: build
 	ctest --test-dir build --output-on-failure -j $(JOBS)
@@ -101,8 +108,8 @@ manlint:
 # that finds no GoogleTest.
 release-builds:
 	@bash .ci/install-deps test
-	$(DEBIAN_FLAGS) cmake -S . -B build-release -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Release \
-		-DCMAKE_CXX_COMPILER=g++ -DDMXKIT_WERROR=ON
+	$(call DEBIAN_FLAGS,build-release) cmake -S . -B build-release -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Release \
+		-DCMAKE_CXX_COMPILER=g++ -DDMXKIT_WERROR=ON "$${flags[@]}"
 	cmake --build build-release -j $(JOBS)
 	ctest --test-dir build-release --output-on-failure -j $(JOBS)
 	rm -rf build-release/staged
@@ -122,21 +129,31 @@ release-builds:
 	rm -f build-nogtest.log
 
 # A .tar.gz and, on Debian and Ubuntu, a .deb (install-deps brings dpkg-dev
-# for it), in build-package/.
+# for it), in build-package/ (or PACKAGE_DIR). Both are reproducible (see
+# packaging/package.cmake).
 package:
 	@bash .ci/install-deps package
-	$(DEBIAN_FLAGS) cmake -S . -B build-package -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Release \
-		-DDMXKIT_TESTS=OFF -DDMXKIT_BENCH=OFF
-	cmake --build build-package -j $(JOBS)
-	cd build-package && cpack
+	$(call DEBIAN_FLAGS,$(PACKAGE_DIR)) cmake -S . -B $(PACKAGE_DIR) -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Release \
+		-DDMXKIT_TESTS=OFF -DDMXKIT_BENCH=OFF "$${flags[@]}"
+	cmake --build $(PACKAGE_DIR) -j $(JOBS)
+	@# What CPack writes (folders, archive members) takes its mode from the umask.
+	cd $(PACKAGE_DIR) && umask 022 && cpack
 
 # What the .deb holds and whether it runs once unpacked; lintian's verdict.
 package-check: package
 	@bash .ci/install-deps test
 	bash .ci/check-package build-package
 
+# The packages built again from nothing in another folder are the same bytes:
+# neither the time, nor the folder, nor an earlier build reaches them.
+package-reproducible: package
+	rm -rf build-package-again
+	$(MAKE) --no-print-directory package PACKAGE_DIR=build-package-again
+	bash .ci/same-packages build-package build-package-again
+	rm -rf build-package-again
+
 format:
 	git ls-files '*.cpp' '*.hpp' | xargs clang-format -i
 
 clean:
-	rm -rf build build-sanitize build-fuzz build-release build-clang build-nogtest build-package demo-out
+	rm -rf build build-sanitize build-fuzz build-release build-clang build-nogtest build-package build-package-again demo-out
