@@ -8,16 +8,23 @@ JOBS ?= $(shell nproc 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 25
 DEMO_PORT ?= 16454
 PROGRAMS := cuetrig dmxscope framelog linecast rampgen showrun
-# Debian's own compiler and linker flags (hardening included), where there are any.
-BUILDFLAGS := $(shell command -v dpkg-buildflags >/dev/null 2>&1 && echo dpkg-buildflags)
-ifneq ($(BUILDFLAGS),)
-# CMake reads CXXFLAGS and LDFLAGS but not CPPFLAGS, so those join CXXFLAGS.
+PACKAGE_DIR ?= build-package
+# $(call DEBIAN_FLAGS,<build folder>) sets the shell array flags to CMake
+# options that hold Debian's own compiler and linker flags (hardening
+# included) where dpkg-buildflags is. It is looked up when the recipe runs,
+# after install-deps, and the flags are given at every configure, so that a
+# folder configured before keeps up. CPPFLAGS join CXXFLAGS, as CMake reads no
+# CPPFLAGS. dpkg-buildflags maps the source folder's path out of the debug
+# information, which leaves the build folder's in (and so in the build ID
+# that stripping keeps): it is mapped too, so that a build in another folder
+# gives the same bytes.
 DEB_FLAGS = $$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get $(1))
-DEBIAN_FLAGS := CXXFLAGS="$(call DEB_FLAGS,CPPFLAGS) $(call DEB_FLAGS,CXXFLAGS)" LDFLAGS="$(call DEB_FLAGS,LDFLAGS)"
-endif
+DEBIAN_FLAGS = flags=(); if command -v dpkg-buildflags >/dev/null 2>&1; then \
+	flags=(-DCMAKE_CXX_FLAGS="$(call DEB_FLAGS,CPPFLAGS) $(call DEB_FLAGS,CXXFLAGS) -ffile-prefix-map=$(abspath $(1))=." \
+		-DCMAKE_EXE_LINKER_FLAGS="$(call DEB_FLAGS,LDFLAGS)"); fi;
 
 .PHONY: all programs build demo test test-plain test-sanitize fuzz lint manlint format release-builds \
-	package package-check clean
+	package package-check package-reproducible clean
 
 all: programs
 
@@ -49,7 +56,7 @@ demo: programs
 	echo "== framelog -f $$out/recording.csv -p $(DEMO_PORT) -u 0"; sed -E 's/.*\r//' $$out/framelog.log; \
 	echo "== $$out/recording.csv"; cat $$out/recording.csv
 
-test: test-plain test-sanitize lint fuzz release-builds package-check
+test: test-plain test-sanitize lint fuzz release-builds package-check package-reproducible
 
 test-plain: build
 	ctest --test-dir build --output-on-failure -j $(JOBS)
@@ -83,25 +90,36 @@ lint: build manlint
 		| grep -v -E 'warnings? generated|^Suppressed|^Use -header-filter' ; \
 	test $${PIPESTATUS[1]} -eq 0
 
-# mandoc prints nothing for a clean page.
+# mandoc prints nothing for a clean page. It does not see words run together
+# (.BR joins its arguments, so `.BR \-p ), keeps the` renders as one word):
+# each page is rendered wide, so that no line breaks hide a run, and a word
+# of 22 or more letters in a row fails, paths and URLs aside.
 manlint:
 	@bash .ci/install-deps test
 	@out=$$(mandoc -Tlint docs/man/*.1 2>&1); if [ -n "$$out" ]; then echo "$$out"; exit 1; fi
+	@set -o pipefail; status=0; for page in docs/man/*.1; do \
+		text=$$(mandoc -Tascii -Owidth=250 $$page | col -b) || exit 1; \
+		words=$$(tr -s ' \t' '\n\n' <<<"$$text" | grep -v / | grep -E '[[:alpha:]]{22,}'); \
+		if [ -n "$$words" ]; then echo "$$page: words run together:"; echo "$$words" | sed 's/^/  /'; status=1; fi; \
+	done; exit $$status
 
 # The builds users and packagers make, warnings fatal: Release with GCC and
 # Debian's hardening flags (tests run), Release with Clang, and a configure
 # that finds no GoogleTest.
 release-builds:
 	@bash .ci/install-deps test
-	$(DEBIAN_FLAGS) cmake -S . -B build-release -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Release \
-		-DCMAKE_CXX_COMPILER=g++ -DDMXKIT_WERROR=ON
+	$(call DEBIAN_FLAGS,build-release) cmake -S . -B build-release -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Release \
+		-DCMAKE_CXX_COMPILER=g++ -DDMXKIT_WERROR=ON "$${flags[@]}"
 	cmake --build build-release -j $(JOBS)
 	ctest --test-dir build-release --output-on-failure -j $(JOBS)
 	rm -rf build-release/staged
+	mkdir -p build-release/staged/usr/local/share/man
 	DESTDIR=$$PWD/build-release/staged cmake --install build-release --prefix /usr/local >/dev/null
 	test -x build-release/staged/usr/local/bin/showrun
 	DESTDIR=$$PWD/build-release/staged cmake --build build-release --target uninstall >/dev/null
-	test -z "$$(find build-release/staged -type f)"
+	@# The install's files and folders are gone; the empty folders that were there before stay.
+	diff <(cd build-release/staged && find . -mindepth 1 | sort) \
+		<(printf '%s\n' ./usr ./usr/local ./usr/local/share ./usr/local/share/man)
 	cmake -S . -B build-clang -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=clang++ \
 		-DDMXKIT_WERROR=ON
 	cmake --build build-clang -j $(JOBS)
@@ -110,21 +128,32 @@ release-builds:
 		| tee build-nogtest.log | grep 'GTest not found'
 	rm -f build-nogtest.log
 
-# A .tar.gz and, on Debian and Ubuntu, a .deb, in build-package/.
+# A .tar.gz and, on Debian and Ubuntu, a .deb (install-deps brings dpkg-dev
+# for it), in build-package/ (or PACKAGE_DIR). Both are reproducible (see
+# packaging/package.cmake).
 package:
-	@bash .ci/install-deps demo
-	$(DEBIAN_FLAGS) cmake -S . -B build-package -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Release \
-		-DDMXKIT_TESTS=OFF -DDMXKIT_BENCH=OFF
-	cmake --build build-package -j $(JOBS)
-	cd build-package && cpack
+	@bash .ci/install-deps package
+	$(call DEBIAN_FLAGS,$(PACKAGE_DIR)) cmake -S . -B $(PACKAGE_DIR) -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Release \
+		-DDMXKIT_TESTS=OFF -DDMXKIT_BENCH=OFF "$${flags[@]}"
+	cmake --build $(PACKAGE_DIR) -j $(JOBS)
+	@# What CPack writes (folders, archive members) takes its mode from the umask.
+	cd $(PACKAGE_DIR) && umask 022 && cpack
 
 # What the .deb holds and whether it runs once unpacked; lintian's verdict.
 package-check: package
 	@bash .ci/install-deps test
 	bash .ci/check-package build-package
 
+# The packages built again from nothing in another folder are the same bytes:
+# neither the time, nor the folder, nor an earlier build reaches them.
+package-reproducible: package
+	rm -rf build-package-again
+	$(MAKE) --no-print-directory package PACKAGE_DIR=build-package-again
+	bash .ci/same-packages build-package build-package-again
+	rm -rf build-package-again
+
 format:
 	git ls-files '*.cpp' '*.hpp' | xargs clang-format -i
 
 clean:
-	rm -rf build build-sanitize build-fuzz build-release build-clang build-nogtest build-package demo-out
+	rm -rf build build-sanitize build-fuzz build-release build-clang build-nogtest build-package build-package-again demo-out

@@ -6,6 +6,44 @@
 set(DMXKIT_COMPLETIONS_DIR ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
     CACHE STRING "Where the bash completions are installed, relative to the prefix")
 
+# The first step of every install, before any file is copied: it writes to
+# install_folders.txt the folders the install is about to create (the
+# destinations below and those of their parents that are missing, as full
+# paths with DESTDIR), so that uninstall removes those and no folder that was
+# there before. Folders that an
+# earlier install created and that are still there stay listed, so that
+# installing twice, or a CPack run in between, loses none of them. Every
+# install rule must use one of these destinations; `make release-builds`
+# finds a missing one.
+set(dmxkit_destinations ${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_MANDIR}/man1 ${DMXKIT_COMPLETIONS_DIR}
+    ${CMAKE_INSTALL_DOCDIR})
+install(CODE "set(dmxkit_destinations \"${dmxkit_destinations}\")
+set(dmxkit_record \"${PROJECT_BINARY_DIR}/install_folders.txt\")")
+install(CODE [[
+    set(created "")
+    if(EXISTS "${dmxkit_record}")
+        file(STRINGS "${dmxkit_record}" earlier)
+        foreach(folder IN LISTS earlier)
+            if(IS_DIRECTORY "${folder}")
+                list(APPEND created "${folder}")
+            endif()
+        endforeach()
+    endif()
+    foreach(folder IN LISTS dmxkit_destinations)
+        if(NOT IS_ABSOLUTE "${folder}")
+            set(folder "${CMAKE_INSTALL_PREFIX}/${folder}")
+        endif()
+        get_filename_component(folder "$ENV{DESTDIR}${folder}" ABSOLUTE)
+        while(NOT IS_DIRECTORY "${folder}" AND NOT folder STREQUAL "/" AND NOT folder STREQUAL "")
+            list(APPEND created "${folder}")
+            get_filename_component(folder "${folder}" DIRECTORY)
+        endwhile()
+    endforeach()
+    list(REMOVE_DUPLICATES created)
+    list(JOIN created "\n" created)
+    file(WRITE "${dmxkit_record}" "${created}\n")
+]])
+
 find_program(DMXKIT_GZIP gzip)
 mark_as_advanced(DMXKIT_GZIP)
 add_custom_target(manuals ALL)
@@ -31,8 +69,9 @@ endfunction()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # `cmake --build build --target uninstall` removes every file listed in the
-# build's install_manifest.txt (written by the last `cmake --install build`).
+# build's install_manifest.txt (written by the last `cmake --install build`),
+# then the folders in install_folders.txt that are empty.
 add_custom_target(uninstall
     COMMAND ${CMAKE_COMMAND} -DMANIFEST=${PROJECT_BINARY_DIR}/install_manifest.txt
-        -P ${PROJECT_SOURCE_DIR}/packaging/uninstall.cmake
+        -DFOLDERS=${PROJECT_BINARY_DIR}/install_folders.txt -P ${PROJECT_SOURCE_DIR}/packaging/uninstall.cmake
     VERBATIM)

@@ -1,5 +1,7 @@
 # Removes the files that an install recorded in MANIFEST, honouring DESTDIR
-# as the install did. Folders are left alone: others may share them.
+# as the install did, then the folders recorded in FOLDERS as created by the
+# install, deepest first, each once it is empty. Folders that were there
+# before the install, and folders that still hold anything, stay.
 if(NOT EXISTS "${MANIFEST}")
     message(FATAL_ERROR "Nothing to uninstall: ${MANIFEST} not found (run cmake --install first)")
 endif()
@@ -18,6 +20,25 @@ foreach(file IN LISTS installed)
         message(STATUS "Already gone: ${path}")
     endif()
 endforeach()
+
+if(EXISTS "${FOLDERS}")
+    file(STRINGS "${FOLDERS}" created)
+    # A folder sorts before the folders inside it.
+    list(SORT created)
+    list(REVERSE created)
+    foreach(folder IN LISTS created)
+        if(NOT IS_DIRECTORY "${folder}" OR IS_SYMLINK "${folder}")
+            continue()
+        endif()
+        file(GLOB entries LIST_DIRECTORIES true "${folder}/*") # hidden names too
+        if(entries)
+            message(STATUS "Keeping ${folder}: not empty")
+        else()
+            message(STATUS "Removing ${folder}")
+            file(REMOVE_RECURSE "${folder}")
+        endif()
+    endforeach()
+endif()
 if(failed)
     message(FATAL_ERROR "Some files could not be removed")
 endif()
