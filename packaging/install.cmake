@@ -42,6 +42,11 @@ install(CODE [[
     list(REMOVE_DUPLICATES created)
     list(JOIN created "\n" created)
     file(WRITE "${dmxkit_record}" "${created}\n")
+    # The manifest lists paths without DESTDIR: the one this install used goes
+    # beside it, so that uninstall removes what this install wrote, never the
+    # system's own copies (a CPack run installs into its staging folder and
+    # rewrites the manifest).
+    file(WRITE "${dmxkit_record}.destdir" "$ENV{DESTDIR}")
 ]])
 
 find_program(DMXKIT_GZIP gzip)

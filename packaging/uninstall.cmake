@@ -1,14 +1,19 @@
-# Removes the files that an install recorded in MANIFEST, honouring DESTDIR
-# as the install did, then the folders recorded in FOLDERS as created by the
+# Removes the files that an install recorded in MANIFEST, under the DESTDIR
+# that install used, then the folders recorded in FOLDERS as created by the
 # install, deepest first, each once it is empty. Folders that were there
 # before the install, and folders that still hold anything, stay.
 if(NOT EXISTS "${MANIFEST}")
     message(FATAL_ERROR "Nothing to uninstall: ${MANIFEST} not found (run cmake --install first)")
 endif()
 file(STRINGS "${MANIFEST}" installed)
+# The DESTDIR of the install that wrote the manifest, where it was recorded.
+set(destdir "$ENV{DESTDIR}")
+if(EXISTS "${FOLDERS}.destdir")
+    file(READ "${FOLDERS}.destdir" destdir)
+endif()
 set(failed 0)
 foreach(file IN LISTS installed)
-    set(path "$ENV{DESTDIR}${file}")
+    set(path "${destdir}${file}")
     if(IS_SYMLINK "${path}" OR EXISTS "${path}")
         message(STATUS "Removing ${path}")
         file(REMOVE "${path}")
