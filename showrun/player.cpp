@@ -20,6 +20,13 @@ int read_options(int argc, char* argv[], player_settings& settings)
         case 'u':
             if (!check_universe(optarg, settings.universe))
                 return 1;
+            settings.universe_given = true;
+            break;
+        case 'U':
+            settings.show_file = true;
+            break;
+        case 'S':
+            settings.sync = true;
             break;
         case 'p':
             if (!check_port(optarg, settings.port))

@@ -10,7 +10,7 @@ void start_clock(playback_clock& clock, double speed, std::int64_t now)
     clock = {speed, now, 0, now};
 }
 
-std::int64_t hold_until(playback_clock& clock, std::uint16_t delay_ms, std::int64_t now)
+std::int64_t hold_until(playback_clock& clock, std::uint32_t delay_ms, std::int64_t now)
 {
     // The row was due when the previous wait ended.
     if (now - clock.end > max_lag_ns) {

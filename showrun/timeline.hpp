@@ -28,7 +28,7 @@ void start_clock(playback_clock& clock, double speed, std::int64_t now);
 // row sent more than `max_lag_ns` after its due time (a suspended process, a
 // stalled disk) starts a new timeline at `now` rather than the missed rows
 // going out in a burst.
-std::int64_t hold_until(playback_clock& clock, std::uint16_t delay_ms, std::int64_t now);
+std::int64_t hold_until(playback_clock& clock, std::uint32_t delay_ms, std::int64_t now);
 
 // When the pass after one that began at `pass_start` may begin: at once,
 // unless the pass was shorter than the shortest pass, or than the keep-alive

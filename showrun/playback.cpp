@@ -1,0 +1,287 @@
+#include "playback.hpp"
+
+#include "clock.hpp"
+#include "frame_csv.hpp"
+#include "show_csv.hpp"
+#include "signals.hpp"
+#include "status_line.hpp"
+
+#include <algorithm>
+
+namespace {
+
+constexpr std::string_view recording_header = "# Art-Net recording created by framelog";
+
+// A row as the pass's kind of file reads it.
+struct row_to_play {
+    std::uint32_t delay = 0;
+    bool waited = false; // the delay passes, whether or not a frame goes out
+    bool sent = false;
+    std::uint16_t universe = 0;
+    std::size_t count = 0;
+};
+
+void report_unreadable(const playback& p)
+{
+    // Numbered by the frame it would have been, not by its line.
+    end_status_line();
+    std::fprintf(stderr, "Error parsing line %llu\n", p.frames_sent + 1);
+}
+
+// Reads the line in p.text into `row` and p.levels; false for a line that
+// neither sends nor waits (reported when it cannot be read).
+bool read_row(playback& p, row_to_play& row)
+{
+    if (p.kind != file_kind::show) {
+        std::uint16_t delay = 0;
+        const int parsed = parse_csv_line(p.text.data(), delay, p.levels, row.count);
+        if (parsed < 0)
+            report_unreadable(p);
+        // A recording's row without channels (a packet without data) still
+        // keeps its place in time.
+        const bool has_delay = parsed > 0 || (parsed == 0 && p.text[0] != '#' && p.text[0] != '\0');
+        row = {delay, has_delay && p.kind == file_kind::recording, parsed > 0, p.settings.universe, row.count};
+        return row.waited || row.sent;
+    }
+    show_row show;
+    const show_line read = parse_show_line(p.text.data(), show, p.levels);
+    if (read == show_line::unreadable || read == show_line::bad_universe)
+        report_unreadable(p);
+    const bool selected = !p.settings.universe_given || show.universe == p.settings.universe;
+    row = {show.delay, read != show_line::nothing && read != show_line::unreadable,
+        read == show_line::frame && selected, show.universe, show.count};
+    return row.waited;
+}
+
+void print_frame_line(playback& p)
+{
+    p.shown = p.frames_sent;
+    std::fprintf(stderr, "Frame %llu: %zu channels", p.frames_sent, p.count);
+    if (p.kind == file_kind::show)
+        std::fprintf(stderr, ", universe %u", static_cast<unsigned>(p.universe));
+    std::fprintf(stderr, ", delay %lu ms", static_cast<unsigned long>(p.delay));
+    if (p.settings.passes == 0)
+        std::fprintf(stderr, " | Pass %ld", p.pass);
+    else if (p.settings.passes != 1)
+        std::fprintf(stderr, " | Pass %ld/%ld", p.pass, p.settings.passes);
+    std::fprintf(stderr, "\r");
+    std::fflush(stderr);
+    status_line_shown();
+}
+
+// The ArtSync that ends a frame, when -S asks for it and frames went out.
+bool end_frame(playback& p)
+{
+    if (!p.settings.sync || !p.sync_due)
+        return true;
+    p.sync_due = false;
+    return send_sync(p.sender);
+}
+
+bool send_row(playback& p, const row_to_play& row)
+{
+    const auto levels = std::span(p.levels).first(row.count);
+    if (!send_dmx(p.sender, row.universe, levels))
+        return false;
+    p.last_send = monotonic_ns();
+    universe_frame& kept = p.sent.find_or_add(row.universe);
+    std::ranges::copy(levels, kept.levels.begin());
+    kept.length = levels.size();
+    ++p.frames_sent;
+    p.frame_line = p.line;
+    p.universe = row.universe;
+    p.count = row.count;
+    p.delay = row.delay;
+    p.sync_due = true;
+    return true;
+}
+
+// The last frame of every universe sent so far, again, with the next
+// sequence numbers: nodes that black out without data stay lit.
+bool keep_alive(playback& p)
+{
+    for (const universe_frame& frame : p.sent.all())
+        if (!send_dmx(p.sender, frame.universe, std::span(frame.levels).first(frame.length)))
+            return false;
+    p.sync_due = true;
+    return end_frame(p);
+}
+
+// Waits until the clock's end, keeping the frames alive every keep-alive
+// interval from the last send. False when a re-send failed.
+bool wait_for_clock(playback& p)
+{
+    const std::int64_t interval = p.settings.keep_alive_ms * ns_per_ms;
+    while (running) {
+        const std::int64_t next = p.last_send + interval;
+        const bool due = interval > 0 && !p.sent.all().empty() && next < p.clock.end;
+        // Another signal than a stop request only restarts the wait.
+        if (!sleep_until(due ? next : p.clock.end))
+            continue;
+        if (!due)
+            return true;
+        if (!keep_alive(p))
+            return false;
+        p.last_send = next;
+    }
+    return true;
+}
+
+// A hand-written file's row: the frame, then its delay.
+bool send_then_wait(playback& p, const row_to_play& row)
+{
+    if (!send_row(p, row))
+        return false;
+    print_frame_line(p);
+    hold_until(p.clock, row.delay, p.last_send);
+    return end_frame(p) && wait_for_clock(p);
+}
+
+// A recording's or a show file's row: its delay, then the frame. The frame
+// before a delay is complete: its ArtSync, and its status line, go first.
+bool wait_then_send(playback& p, const row_to_play& row)
+{
+    if (row.delay != 0) {
+        if (p.shown != p.frames_sent)
+            print_frame_line(p);
+        if (!end_frame(p))
+            return false;
+        hold_until(p.clock, row.delay, monotonic_ns());
+        if (!wait_for_clock(p))
+            return false;
+    }
+    if (!row.sent || !running)
+        return true;
+    if (!send_row(p, row))
+        return false;
+    if (p.kind == file_kind::recording)
+        print_frame_line(p);
+    return true;
+}
+
+// One line of the header (comment and empty lines before the first row):
+// true when it was one.
+bool take_header_line(playback& p, bool& first_comment)
+{
+    const std::string_view line(p.text.data());
+    if (!line.empty() && line.front() != '#' && line != "\r")
+        return false;
+    if (line.empty() || line == "\r")
+        return true;
+    p.kind = kind_after_comment(p.kind, first_comment, line.substr(0, line.find_last_not_of('\r') + 1));
+    first_comment = false;
+    return true;
+}
+
+void print_show_line(const player_settings& settings)
+{
+    std::fprintf(stderr, "Show file: rows go to their own universes");
+    if (settings.universe_given)
+        std::fprintf(stderr, ", universe %u only", static_cast<unsigned>(settings.universe));
+    std::fprintf(stderr, "\n");
+}
+
+playback_end end_of_pass(playback& p)
+{
+    if (p.shown != p.frames_sent)
+        print_frame_line(p);
+    return end_frame(p) ? playback_end::end_of_file : playback_end::send_failed;
+}
+
+// Plays every row of `file`, until the end of the file, a read error, a stop
+// request or a failed send.
+playback_end play_pass(playback& p, std::FILE* file)
+{
+    p.line = 0;
+    p.kind = p.settings.show_file ? file_kind::show : file_kind::plain;
+    bool in_header = true;
+    bool first_comment = true;
+    while (running) {
+        const line_read read = read_file_line(file, p.text);
+        // A read of a pipe that a stop request cut short is a stop.
+        if (read == line_read::failed)
+            return running ? playback_end::read_error : playback_end::stopped;
+        if (read == line_read::end_of_file)
+            return end_of_pass(p);
+        ++p.line;
+        if (in_header && take_header_line(p, first_comment))
+            continue;
+        if (in_header && p.kind == file_kind::show && p.pass == 1)
+            print_show_line(p.settings);
+        in_header = false;
+        row_to_play row;
+        if (!read_row(p, row))
+            continue;
+        const bool played = p.kind == file_kind::plain ? send_then_wait(p, row) : wait_then_send(p, row);
+        if (!played)
+            return running ? playback_end::send_failed : playback_end::stopped;
+    }
+    return playback_end::stopped;
+}
+
+// Waits until the next pass may start (a stop request ends the wait); the
+// timeline starts afresh there, so that the rows of a short pass are not
+// sent in a burst to catch up.
+bool pace_pass(playback& p, std::int64_t pass_start)
+{
+    const std::int64_t start = next_pass_start(pass_start, monotonic_ns(), p.settings.keep_alive_ms);
+    while (running && !sleep_until(start)) {
+    }
+    if (start > p.clock.end)
+        start_clock(p.clock, p.settings.speed, start);
+    return running != 0;
+}
+
+} // namespace
+
+file_kind kind_after_comment(file_kind kind, bool first_comment, std::string_view line)
+{
+    if (line == show_format_line)
+        return file_kind::show;
+    if (first_comment && line == recording_header && kind == file_kind::plain)
+        return file_kind::recording;
+    return kind;
+}
+
+playback_end play(playback& p, std::FILE* file)
+{
+    // A pass that sends nothing ends an endless playback: there is nothing
+    // to repeat.
+    for (;;) {
+        ++p.pass;
+        const unsigned long long before = p.frames_sent;
+        const std::int64_t pass_start = monotonic_ns();
+        const playback_end end = play_pass(p, file);
+        if (end != playback_end::end_of_file || p.pass == p.settings.passes
+            || (p.settings.passes == 0 && p.frames_sent == before))
+            return end;
+        if (!pace_pass(p, pass_start))
+            return playback_end::stopped;
+        std::rewind(file);
+    }
+}
+
+bool print_end_report(playback_end end, const playback& p)
+{
+    std::fprintf(stderr, "\n");
+    switch (end) {
+    case playback_end::end_of_file:
+        if (p.settings.passes != 1)
+            std::fprintf(stderr, "Playback complete: %llu frames (%ld passes)\n", p.frames_sent, p.pass);
+        else
+            std::fprintf(stderr, "Playback complete: %llu frames\n", p.frames_sent);
+        if (p.kind == file_kind::show)
+            std::fprintf(stderr, "Universes played: %zu\n", p.sent.all().size());
+        return true;
+    case playback_end::stopped:
+        // Where to pick a rehearsal up again by hand.
+        std::fprintf(stderr, "Stopped at line %llu (frame %llu of pass %ld)\n", p.frame_line, p.frames_sent, p.pass);
+        return true;
+    case playback_end::read_error:
+        std::perror("fgets");
+        return false;
+    case playback_end::send_failed:
+        return false;
+    }
+    return false;
+}

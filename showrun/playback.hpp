@@ -1,0 +1,56 @@
+#pragma once
+// Playing a file: its passes, its rows sent and held on the timeline, the
+// keep-alive and ArtSync. Three kinds of file play in two orders. A
+// hand-written file (the demo among them) sends a row's frame and then waits
+// its delay. A framelog recording waits a row's delay and then sends its
+// frame, because the recorder wrote in each row the time that came before
+// it; a show file does the same, each row going to its own universe.
+
+#include "artnet_sender.hpp"
+#include "file_lines.hpp"
+#include "player.hpp"
+#include "timeline.hpp"
+#include "universe_frames.hpp"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <string_view>
+
+enum class playback_end { end_of_file, read_error, send_failed, stopped };
+enum class file_kind { plain, recording, show };
+
+// What a comment line before the first row says of the file: framelog's own
+// header line as the first comment makes a recording, the show format line
+// makes a show file; any other leaves the kind as it was.
+file_kind kind_after_comment(file_kind kind, bool first_comment, std::string_view line);
+
+// What playback carries from row to row and from pass to pass.
+struct playback {
+    playback(artnet_sender& out, const player_settings& s) : sender(out), settings(s) { }
+
+    artnet_sender& sender;
+    const player_settings& settings;
+    universe_frames sent; // the last frame sent to each universe, for the keep-alive
+    unsigned long long frames_sent = 0;
+    unsigned long long shown = 0; // frames the status line has shown
+    long pass = 0;
+    file_kind kind = file_kind::plain; // decided anew by each pass's header
+    unsigned long long line = 0;       // of the file, in this pass
+    unsigned long long frame_line = 0; // the line of the last frame sent
+    std::uint16_t universe = 0;        // of the last frame sent
+    std::size_t count = 0;             // its channels
+    std::uint32_t delay = 0;           // the delay of its row
+    bool sync_due = false;             // frames went out since the last ArtSync
+    std::int64_t last_send = 0;        // for the keep-alive
+    playback_clock clock;
+    std::array<char, longest_line + 1> text{};
+    std::array<std::uint8_t, channels_per_universe> levels{};
+};
+
+// Plays the file as many times as asked; the clock must have been started.
+playback_end play(playback& p, std::FILE* file);
+
+// The closing report, and whether playback ended as asked (the end of the
+// file, or a stop request) rather than by a failure.
+bool print_end_report(playback_end end, const playback& p);
