@@ -1,14 +1,19 @@
 // The receivers as Art-Net nodes (-N): found by a controller's ArtPoll, and
 // unchanged in everything else.
 #include "harness.hpp"
+#include "runtime.hpp"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <csignal>
 #include <cstring>
 #include <string>
 #include <unistd.h>
 #include <vector>
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
 
 namespace {
 
@@ -101,6 +106,7 @@ TEST(DiscoveryE2E, PollsAreNotFramesAndGoUnansweredWithoutMinusN)
         both(artdmx_packet(0, {200}));
         both(art_poll);
         both(artdmx_packet(0, {200}));
+        usleep(1'000'000); // an address is answered once a second, and the polls above came from it too
         // A poll to the controller's own socket is answered only with -N.
         controller.send_to(port, art_poll);
         EXPECT_EQ(controller.receive(1500).has_value(), node);
@@ -113,4 +119,39 @@ TEST(DiscoveryE2E, PollsAreNotFramesAndGoUnansweredWithoutMinusN)
         EXPECT_TRUE(rows.ends_with(",200\n")) << rows;
         EXPECT_EQ(t.out(), "fired\n") << "one rise, one run";
     }
+}
+
+TEST(DiscoveryE2E, AOneAddressFloodBesideAPollingController)
+{
+    const unique_fd controller(socket(AF_INET, SOCK_DGRAM, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    inet_pton(AF_INET, "127.0.0.2", &address.sin_addr);
+    if (bind(controller.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        GTEST_SKIP() << "127.0.0.2 cannot be bound here";
+    const int port = free_udp_port();
+    process p({"framelog", "-f", "/dev/null", "-p", std::to_string(port), "-N"}, input_mode::null_device);
+    ASSERT_TRUE(p.wait_for_err("Press Ctrl+C to stop\n"));
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+    connect(controller.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    std::array<udp_capture, 40> flood; // 40 ports of 127.0.0.1
+    // A few hundred polls a second; the controller polls at 0, 2.5 and 5 s
+    // and wants each poll answered (by 64 replies) within 3 s.
+    std::int64_t unanswered_since = 0;
+    for (std::int64_t i = 0, polls = 0, start = monotonic_ns(), now = start; polls < 3 || unanswered_since != 0;
+         ++i, now = monotonic_ns()) {
+        ASSERT_LT(now - (unanswered_since == 0 ? now : unanswered_since), 3'000'000'000) << "poll " << polls;
+        flood[static_cast<std::size_t>(i) % flood.size()].send_to(port, art_poll);
+        if (polls < 3 && now - start >= polls * 2'500'000'000) {
+            send(controller.get(), art_poll.data(), art_poll.size(), 0);
+            unanswered_since = unanswered_since == 0 ? now : unanswered_since;
+            ++polls;
+        }
+        std::array<std::uint8_t, 512> reply{};
+        usleep(3000);
+        if (recv(controller.get(), reply.data(), reply.size(), MSG_DONTWAIT) == 239)
+            unanswered_since = 0;
+    }
+    EXPECT_EQ(p.stop(SIGINT), 0);
 }

@@ -119,3 +119,43 @@ TEST(ArtPoll, EveryUniverseTakes64RepliesOfFourPorts)
         }
     }
 }
+
+TEST(ArtPoll, NodeKeepsAPollingControllerAnsweredThroughFloodsAndRepliesLittle)
+{
+    // {every universe, first flooding address, addresses, polls a second, most answers}: 20 s of polls from
+    // 40 ports of each address, and every 2.5 s from a controller at 10.0.0.2 that joins at 2 s.
+    const std::array<std::array<std::int64_t, 5>, 9> cases = {{
+        {0, 0x7f000001, 1, 1000, 28},   // one address
+        {1, 0x7f000001, 1, 200, 28},    // with every universe: 64 replies an answer
+        {1, 0x7f000001, 4, 300, 88},    // a few addresses
+        {1, 0x7f000001, 30, 400, 69},   // as many as the reply budget holds
+        {0, 0x7f000001, 30, 1000, 608}, // each answered once a second
+        {0, 0xe0000001, 1, 1000, 8},    // a multicast group
+        {0, 0xffffffff, 1, 1000, 8},    // the broadcast address
+        {0, 0x00000000, 1, 1000, 8},    // no address
+        {0, 0xc0a801ff, 1, 1000, 8},    // the broadcast address of a network of this host, below
+    }};
+    constexpr std::int64_t second = 1'000'000'000;
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    for (const auto& [all, first, flooders, rate, most_answers] : cases) {
+        artnet_node node;
+        start_node(node, "dmxscope", 1, all != 0);
+        node.broadcast_addresses[0] = htonl(0xc0a801ff);
+        std::int64_t unanswered_since = 0;
+        std::vector<std::int64_t> replies;
+        for (std::int64_t now = second, i = 0; now < 21 * second; now += second / rate, ++i) {
+            const bool controller = (now + 2 * second) % (5 * second / 2) < second / rate;
+            from.sin_addr.s_addr = htonl(static_cast<std::uint32_t>(controller ? 0x0a000002 : first + i % flooders));
+            from.sin_port = htons(static_cast<std::uint16_t>(1024 + i / flooders % 40));
+            take_poll(node, poll_packet(0, 14, 14), from, now);
+            unanswered_since = controller && unanswered_since == 0 ? now : unanswered_since;
+            for (sockaddr_in to{}; next_answer(node, now, to); replies.insert(replies.end(), reply_count(node), now))
+                unanswered_since = to.sin_addr.s_addr == htonl(0x0a000002) ? 0 : unanswered_since;
+            ASSERT_LT(now - (unanswered_since == 0 ? now : unanswered_since), 3 * second) << first << " x " << flooders;
+        }
+        EXPECT_LE(replies.size() / reply_count(node), static_cast<std::size_t>(most_answers)) << first;
+        for (std::size_t k = 256; k < replies.size(); ++k)
+            ASSERT_GT(replies[k] - replies[k - 256], second) << "more than 256 replies in one second";
+    }
+}
