@@ -86,6 +86,11 @@ void answer_polls(artnet_receiver& receiver, const char* program, std::uint16_t 
     start_node(receiver.node, program, universe, all_universes);
 }
 
+void answer_polls(artnet_receiver& receiver, const char* program, std::span<const std::uint16_t> universes)
+{
+    start_node(receiver.node, program, universes);
+}
+
 receive_event next_frame(artnet_receiver& receiver, std::span<pollfd> also_watch, int timeout_ms)
 {
     // Wait, then take the datagram: one wait and one receive per datagram,

@@ -42,6 +42,8 @@ receiver_opening open_artnet_receiver(artnet_receiver& receiver, int port);
 // Answers ArtPoll on the receiver's socket from now on, as the node of
 // `program` for one universe or for all.
 void answer_polls(artnet_receiver& receiver, const char* program, std::uint16_t universe, bool all_universes);
+// The same for a list of universes.
+void answer_polls(artnet_receiver& receiver, const char* program, std::span<const std::uint16_t> universes);
 
 enum class receive_event {
     frame,     // an ArtDmx: `universe` and `levels` hold it

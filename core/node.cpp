@@ -118,10 +118,17 @@ std::int64_t budget_ready_at(const artnet_node& node)
 
 void start_node(artnet_node& node, const char* program, std::uint16_t universe, bool all_universes)
 {
+    std::array<std::uint16_t, most_node_ports> every{};
+    for (std::size_t i = 0; i < every.size(); ++i)
+        every[i] = static_cast<std::uint16_t>(i);
+    start_node(node, program, all_universes ? std::span<const std::uint16_t>(every) : std::span(&universe, 1));
+}
+
+void start_node(artnet_node& node, const char* program, std::span<const std::uint16_t> universes)
+{
     node.enabled = true;
     node.program = program;
-    node.universe = universe;
-    node.all_universes = all_universes;
+    set_ports(node.ports, universes);
     std::array<char, 256> host{};
     const bool named = ::gethostname(host.data(), host.size() - 1) == 0;
     join(node.short_name, {"dmxkit ", program});
@@ -134,8 +141,8 @@ void start_node(artnet_node& node, const char* program, std::uint16_t universe, 
 
 void note_frame(artnet_node& node, std::uint16_t universe, std::int64_t now)
 {
-    if (node.enabled && universe < node.last_frame.size())
-        node.last_frame[universe] = now;
+    if (node.enabled)
+        note_port_frame(node.ports, universe, now);
 }
 
 bool take_poll(artnet_node& node, std::span<const std::uint8_t> datagram, const sockaddr_in& source, std::int64_t now)
@@ -204,7 +211,7 @@ bool next_answer(artnet_node& node, std::int64_t now, sockaddr_in& poller)
 
 std::size_t reply_count(const artnet_node& node)
 {
-    return node.all_universes ? all_universe_replies : 1;
+    return node.ports.replies;
 }
 
 artpollreply_fields reply_fields(
@@ -220,14 +227,7 @@ artpollreply_fields reply_fields(
         (node.replies_sent + 1) % report_counter_wrap, node.program);
     fields.node_report = report.data();
     fields.bind_index = static_cast<std::uint8_t>(index + 1);
-    fields.port_count = node.all_universes ? ports_per_reply : 1;
-    for (std::size_t port = 0; port < fields.port_count; ++port) {
-        const auto universe
-            = static_cast<std::uint16_t>(node.all_universes ? index * ports_per_reply + port : node.universe);
-        fields.universes[port] = universe;
-        const std::int64_t last = node.last_frame[universe];
-        fields.outputting[port] = last != 0 && now - last < outputting_window_ns;
-    }
+    fields.port_count = reply_ports(node.ports, index, now, outputting_window_ns, fields.universes, fields.outputting);
     return fields;
 }
 

@@ -9,6 +9,7 @@
 // from turning the node into an amplifier.
 
 #include "artpoll.hpp"
+#include "node_ports.hpp"
 
 #include <array>
 #include <cstddef>
@@ -48,11 +49,9 @@ struct poller_entry {
 struct artnet_node {
     bool enabled = false;
     const char* program = "";
-    std::uint16_t universe = 0; // the one universe, unless all_universes
-    bool all_universes = false;
-    std::array<char, 18> short_name{};          // "dmxkit <program>"
-    std::array<char, 64> long_name{};           // "dmxkit <program> on <host name>"
-    std::array<std::int64_t, 256> last_frame{}; // per universe, 0 for none yet
+    node_ports ports; // the universes announced
+    std::array<char, 18> short_name{}; // "dmxkit <program>"
+    std::array<char, 64> long_name{};  // "dmxkit <program> on <host name>"
     std::array<poller_entry, pollers_capacity> pollers{};
     // The reply budget: the time at which it is whole again (a token bucket
     // kept as one time, so that it needs no timer).
@@ -65,8 +64,10 @@ struct artnet_node {
     std::array<in_addr_t, 8> broadcast_addresses{};
 };
 
-// Readies the node of `program` ("framelog") for one universe or for all.
+// Readies the node of `program` ("framelog") for one universe or for all
+// 256 of Net 0, or for a list of universes.
 void start_node(artnet_node& node, const char* program, std::uint16_t universe, bool all_universes);
+void start_node(artnet_node& node, const char* program, std::span<const std::uint16_t> universes);
 // A frame for `universe` came in at `now`.
 void note_frame(artnet_node& node, std::uint16_t universe, std::int64_t now);
 // Schedules the answer when `datagram` is an ArtPoll (true). Anything else is
@@ -97,7 +98,8 @@ bool send_due_replies(artnet_node& node, int sock, std::int64_t now);
 // the first.
 void print_node_line(std::FILE* out, const artnet_node& node);
 
-// How many replies answer one poll: one, or 64 with every universe.
+// How many replies answer one poll: one per four universes that share Net
+// and Sub-Net; 64 with every universe.
 std::size_t reply_count(const artnet_node& node);
 // The fields of reply `index` of an answer sent from `address` at `now`, the
 // node report counting `replies_sent` + 1.

@@ -138,7 +138,9 @@ int main(int argc, char* argv[])
         return 0;
     }
     receiver.report_node_address = true;
-    if (settings.answer_polls)
+    if (settings.answer_polls && settings.show_file && !settings.record_all)
+        answer_polls(receiver, "framelog", std::span(settings.listed).first(settings.listed_count));
+    else if (settings.answer_polls)
         answer_polls(receiver, "framelog", settings.universe, settings.record_all);
     print_startup_report(settings, receiver.node);
 
