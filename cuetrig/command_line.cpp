@@ -22,8 +22,9 @@ argument_vector cut_command(char* argv[], int first, int last)
 
 // Acts on each option as getopt meets it. Returns -1 to go on, otherwise the
 // exit status; `ended_at_separator` tells whether getopt consumed a "--".
-int read_options(int argc, char* args[], watch_config& config, bool& ended_at_separator)
+int read_options(int argc, char* args[], cuetrig_settings& settings, bool& ended_at_separator)
 {
+    watch_config& config = settings.watch;
     reset_getopt();
     int word = 1; // where the call that ends the scan started
     for (;;) {
@@ -56,14 +57,14 @@ int read_options(int argc, char* args[], watch_config& config, bool& ended_at_se
             break;
         }
         case 'p':
-            if (!check_port(optarg, config.port))
+            if (!check_port(optarg, settings.port))
                 return 1;
             break;
         case 'v':
             config.value_mode = true;
             break;
         case 'N':
-            config.answer_polls = true;
+            settings.answer_polls = true;
             break;
         case 'h':
             usage(args[0]);
@@ -82,8 +83,9 @@ int read_options(int argc, char* args[], watch_config& config, bool& ended_at_se
     return -1;
 }
 
-int read_words(int argc, char* argv[], watch_config& config)
+int read_words(int argc, char* argv[], cuetrig_settings& settings)
 {
+    watch_config& config = settings.watch;
     // The last "--high" and the last "--low" anywhere in the list are the
     // markers; an earlier one is an ordinary word.
     int high_at = 0;
@@ -111,7 +113,7 @@ int read_words(int argc, char* argv[], watch_config& config)
         scan.insert(scan.begin(), fallback_name.data());
 
     bool ended_at_separator = false;
-    if (const int status = read_options(argc, scan.data(), config, ended_at_separator); status >= 0)
+    if (const int status = read_options(argc, scan.data(), settings, ended_at_separator); status >= 0)
         return status;
     if (config.universe == no_universe || config.channel_index == channels_per_universe) {
         std::fprintf(stderr, "Error: Both -u and -c must be specified\n");
@@ -150,10 +152,10 @@ int read_words(int argc, char* argv[], watch_config& config)
 
 } // namespace
 
-int read_command_line(int argc, char* argv[], watch_config& config)
+int read_command_line(int argc, char* argv[], cuetrig_settings& settings)
 {
     try {
-        return read_words(argc, argv, config);
+        return read_words(argc, argv, settings);
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "Error: Memory allocation failed\n");
         return 1;
@@ -205,8 +207,9 @@ void usage(const char* program, std::FILE* out)
         protocol_notice);
 }
 
-void print_report(const watch_config& config, const artnet_node& node)
+void print_report(const cuetrig_settings& settings, const artnet_node& node)
 {
+    const watch_config& config = settings.watch;
     std::fprintf(stderr, "Monitoring Universe %d, Channel %d\n", config.universe, config.channel_index + 1);
     if (node.enabled)
         print_node_line(stderr, node);

@@ -57,19 +57,19 @@ void watch_channel(int sock, const watch_config& config, artnet_node& node)
 int main(int argc, char* argv[])
 {
     ensure_standard_descriptors();
-    watch_config config;
-    if (const int status = read_command_line(argc, argv, config); status >= 0)
+    cuetrig_settings settings;
+    if (const int status = read_command_line(argc, argv, settings); status >= 0)
         return status;
     print_banner("cuetrig", "Art-Net channel trigger");
     install_stop_handlers();
-    const unique_fd sock = open_receiver(config.port, bind_hints::hidden);
+    const unique_fd sock = open_receiver(settings.port, bind_hints::hidden);
     if (!sock)
         return 1;
     set_nonblocking(sock.get());
     artnet_node node;
-    if (config.answer_polls)
-        start_node(node, "cuetrig", config.universe, false);
-    print_report(config, node);
-    watch_channel(sock.get(), config, node);
+    if (settings.answer_polls)
+        start_node(node, "cuetrig", settings.watch.universe, false);
+    print_report(settings, node);
+    watch_channel(sock.get(), settings.watch, node);
     return 0;
 }

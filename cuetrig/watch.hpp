@@ -1,8 +1,10 @@
 #pragma once
-// cuetrig's working half: which level changes are transitions, which
-// commands a transition runs, and running them.
+// cuetrig's working half: what it watches, which level changes are
+// transitions, which commands a transition runs, and running them. The
+// command line only fills in the watch_config.
 
-#include "command_line.hpp"
+#include "artdmx.hpp"
+#include "runtime.hpp"
 
 #include <array>
 #include <cstddef>
@@ -10,6 +12,24 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+// The words of one command followed by a null pointer, as execvp takes them,
+// or empty when the command is absent. The words are the process's own
+// argument strings; only the array belongs to the vector.
+using argument_vector = std::vector<char*>;
+
+// The watched channel and the commands with the transitions that run them.
+struct watch_config {
+    std::uint16_t universe = no_universe;                // 256: none yet
+    std::uint16_t channel_index = channels_per_universe; // 0-based; 512: none yet
+    bool trigger_high = false;                           // the single command runs on a rise,
+    bool trigger_low = false;                            // on a fall,
+    bool trigger_nz = false;                             // on leaving zero
+    bool value_mode = false;                             // placeholders in the words are replaced
+    argument_vector high_command;
+    argument_vector low_command;
+    argument_vector single_command;
+};
 
 // Low is 0..127, high 128..255.
 bool is_low_to_high(std::uint8_t old_value, std::uint8_t new_value);

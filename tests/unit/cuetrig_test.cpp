@@ -29,7 +29,8 @@ std::string describe(const watch_config& config)
 struct command_line {
     std::vector<std::string> words;
     std::vector<char*> argv;
-    watch_config config;
+    cuetrig_settings settings;
+    const watch_config& config = settings.watch;
     int status = 0;
     std::string err;
 
@@ -42,7 +43,7 @@ struct command_line {
             argv.push_back(word.data());
         argv.push_back(nullptr);
         testing::internal::CaptureStderr();
-        status = read_command_line(static_cast<int>(words.size()), argv.data(), config);
+        status = read_command_line(static_cast<int>(words.size()), argv.data(), settings);
         err = testing::internal::GetCapturedStderr();
     }
 };
@@ -109,7 +110,7 @@ TEST(Cuetrig, CommandLines)
     const command_line line("-u abc -c 512 -p 6454x -t nz x");
     EXPECT_EQ(line.config.universe, 0);
     EXPECT_EQ(line.config.channel_index, 511);
-    EXPECT_EQ(line.config.port, 6454);
+    EXPECT_EQ(line.settings.port, 6454);
 }
 
 TEST(Cuetrig, TransitionsAndTheCommandsTheyRun)
