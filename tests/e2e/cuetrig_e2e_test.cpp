@@ -74,7 +74,8 @@ TEST(CuetrigE2E, TransitionsRunTheirCommands)
 {
     const std::string on_1 = "Monitoring Universe 1, Channel 1\n";
     const std::string twice = "run T --high sh -c echo run \"$@\" >&2 sh H\n";
-    const std::string missing = rise(1, 0, 200) + "execvp: No such file or directory\nrun T\n";
+    const std::string missing
+        = rise(1, 0, 200) + "execvp: No such file or directory\nCommand: /nonexistent/program\nrun T\n";
     const std::string nz = "Trigger (0->non-zero): Channel 1 value changed from 0 to ";
     const struct {
         words args;
