@@ -86,8 +86,9 @@ TEST(Cuetrig, CommandLines)
         {"-u 1 -c 1 --high", 1, no_command, true},
         {"-u 1 -c 1 --high echo a --high echo b", 1, nullptr, true},
         {"-u 1 --high echo hi -c 1", 1, "Error: Both -u and -c must be specified\n", true},
-        {"-t --high echo x -u 1 -c 1", 1, "Invalid trigger type: __HIGH__ (must be 'high', 'low', or 'nz')\n"},
-        {"-p --low -u 1 -c 1", 1, "Invalid port: __LOW__\n"},
+        {"-t --high echo x -u 1 -c 1", 1, "Invalid trigger type: --high (must be 'high', 'low', or 'nz')\n"},
+        {"-p --low -u 1 -c 1", 1, "Invalid port: --low\n"},
+        {"-c 1 -u --high -t high echo x", -1, "-t high echo x|-|-|h"}, // the options go on after a marker taken as -u's
         {"-h -u 999", 0, "", true},
         {"-u 999 -h", 1, "Universe must be between 0 and 255\n"},
         {"-u 1 -c 1 -t HIGH x", 1, "Invalid trigger type: HIGH (must be 'high', 'low', or 'nz')\n"},
