@@ -148,7 +148,7 @@ TEST(CuetrigE2E, StartUpFailures)
                             "-u <universe> -c <channel> [-p port] [OPTIONS] [--] <command> [args...]\n"))
         << "no banner before the message";
     for (const char* line :
-        {"  %C or $C     Channel number (1-based)\n", "     cuetrig -u 1 -c 1 -v say \"channel %C is %V\"\n",
+        {"  %C or $C     Channel number (1-based)\n", "     cuetrig -u 1 -c 1 -t high -v echo \"channel %C is %V\"\n",
             "Commands run every time the transition occurs.\n\nArt-Net\xe2\x84\xa2 Designed by"})
         EXPECT_NE(bad.err.find(line), std::string::npos) << line;
 
