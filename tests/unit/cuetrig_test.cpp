@@ -88,7 +88,7 @@ TEST(Cuetrig, CommandLines)
         {"-u 1 --high echo hi -c 1", 1, "Error: Both -u and -c must be specified\n", true},
         {"-t --high echo x -u 1 -c 1", 1, "Invalid trigger type: --high (must be 'high', 'low', or 'nz')\n"},
         {"-p --low -u 1 -c 1", 1, "Invalid port: --low\n"},
-        {"-c 1 -u --high -t high echo x", -1, "-t high echo x|-|-|h"}, // the options go on after a marker taken as -u's
+        {"-c 1 -u --high -t high echo x", -1, "-t high echo x|-|-|h"}, // the options go on after -u's argument
         {"-h -u 999", 0, "", true},
         {"-u 999 -h", 1, "Universe must be between 0 and 255\n"},
         {"-u 1 -c 1 -t HIGH x", 1, "Invalid trigger type: HIGH (must be 'high', 'low', or 'nz')\n"},
@@ -220,11 +220,11 @@ TEST(Cuetrig, StartingACommand)
         {{script, "x"}, false, 128 + SIGHUP, "script x\n"},
         // The environment as given, duplicates included, where /proc shows it.
         {{"sh", "-c",
-             "{ tr '\\0' '\\n' </proc/$$/environ || env; } 2>/dev/null | grep -e ^DMX_ -e ^CUETRIG_TEST= | LC_ALL=C "
-             "sort >&2"},
+             "{ tr '\\0' '\\n' </proc/$$/environ || env; } 2>/dev/null"
+             " | grep -e ^DMX_ -e ^CUETRIG_TEST= | LC_ALL=C sort >&2"},
             false, 0,
-            "CUETRIG_TEST=kept\nDMX_CHANNEL=1\nDMX_PREVIOUS=0\nDMX_TRANSITION=low->high\nDMX_UNIVERSE=1\nDMX_VALUE="
-            "42\n",
+            "CUETRIG_TEST=kept\nDMX_CHANNEL=1\nDMX_PREVIOUS=0\n"
+            "DMX_TRANSITION=low->high\nDMX_UNIVERSE=1\nDMX_VALUE=42\n",
             "low->high"},
         {{"sh", "-c", "for fd in" + own + "; do [ -e /dev/fd/$fd ] && echo leaked $fd >&2; done; exit 0"}, false, 0,
             ""},
