@@ -11,6 +11,25 @@
 
 namespace {
 
+// Where the marker words stand: the last "--high" and the last "--low"
+// anywhere in the list (an earlier one is an ordinary word); 0 for none.
+struct marker_positions {
+    int high_at = 0;
+    int low_at = 0;
+};
+
+marker_positions find_markers(int argc, char* argv[])
+{
+    marker_positions at;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--high")
+            at.high_at = i;
+        else if (std::string_view(argv[i]) == "--low")
+            at.low_at = i;
+    }
+    return at;
+}
+
 // Words argv[first..last) and a null pointer; empty (absent) without words.
 argument_vector cut_command(char* argv[], int first, int last)
 {
@@ -22,129 +41,111 @@ argument_vector cut_command(char* argv[], int first, int last)
     return command;
 }
 
-// Acts on each option as getopt meets it. Returns -1 to go on, otherwise the
-// exit status; `ended_at_separator` tells whether getopt consumed a "--".
-int read_options(int argc, char* args[], watch_config& config, bool& ended_at_separator)
+// Acts on one option as getopt hands it over. Returns -1 to go on, otherwise
+// the exit status.
+int take_option(int option, const char* program, cuetrig_settings& settings)
 {
-    reset_getopt();
-    int word = 1; // where the call that ends the scan started
-    for (;;) {
-        word = std::max(optind, 1);
-        const int option = next_option(argc, args, POSIX_OPTIONS("t:u:c:p:vhN"));
-        if (option == -1)
-            break;
-        switch (option) {
-        case 't':
-            if (std::strcmp(optarg, "high") == 0) {
-                config.trigger_high = true;
-            } else if (std::strcmp(optarg, "low") == 0) {
-                config.trigger_low = true;
-            } else if (std::strcmp(optarg, "nz") == 0) {
-                config.trigger_nz = true;
-            } else {
-                std::fprintf(stderr, "Invalid trigger type: %s (must be 'high', 'low', or 'nz')\n", optarg);
-                return 1;
-            }
-            break;
-        case 'u':
-            if (!check_universe(optarg, config.universe))
-                return 1;
-            break;
-        case 'c': {
-            std::uint16_t channel = 0;
-            if (!check_channel(optarg, channel))
-                return 1;
-            config.channel_index = channel - 1;
-            break;
-        }
-        case 'p':
-            if (!check_port(optarg, config.port))
-                return 1;
-            break;
-        case 'v':
-            config.value_mode = true;
-            break;
-        case 'N':
-            config.answer_polls = true;
-            break;
-        case 'h':
-            usage(args[0]);
-            return 0;
-        case help_option:
-        case version_option:
-            return answer_long_option(option, "cuetrig", args[0], usage);
-        default: // getopt has printed its own diagnostic
-            usage(args[0]);
+    watch_config& watch = settings.watch;
+    switch (option) {
+    case 't':
+        if (std::strcmp(optarg, "high") == 0) {
+            watch.trigger_high = true;
+        } else if (std::strcmp(optarg, "low") == 0) {
+            watch.trigger_low = true;
+        } else if (std::strcmp(optarg, "nz") == 0) {
+            watch.trigger_nz = true;
+        } else {
+            std::fprintf(stderr, "Invalid trigger type: %s (must be 'high', 'low', or 'nz')\n", optarg);
             return 1;
         }
+        return -1;
+    case 'u':
+        return check_universe(optarg, watch.universe) ? -1 : 1;
+    case 'c': {
+        std::uint16_t channel = 0;
+        if (!check_channel(optarg, channel))
+            return 1;
+        watch.channel_index = channel - 1;
+        return -1;
     }
-    // getopt steps over a "--" that ends the options; a word it stops at
-    // stays where it is.
-    ended_at_separator = word < argc && optind == word + 1 && std::strcmp(args[word], "--") == 0;
-    return -1;
+    case 'p':
+        return check_port(optarg, settings.port) ? -1 : 1;
+    case 'v':
+        watch.value_mode = true;
+        return -1;
+    case 'N':
+        settings.answer_polls = true;
+        return -1;
+    case 'h':
+        usage(program);
+        return 0;
+    case help_option:
+    case version_option:
+        return answer_long_option(option, "cuetrig", program, usage);
+    default: // getopt has printed its own diagnostic
+        usage(program);
+        return 1;
+    }
 }
 
-int read_words(int argc, char* argv[], watch_config& config)
+// Reads the options, which end at the first word that is neither an option
+// nor an option's argument, or at a "--" (which belongs to none). Returns -1
+// to go on, otherwise the exit status; `end` is where the options ended.
+int read_options(int argc, char* argv[], const marker_positions& at, cuetrig_settings& settings, int& end)
 {
-    // The last "--high" and the last "--low" anywhere in the list are the
-    // markers; an earlier one is an ordinary word.
-    int high_at = 0;
-    int low_at = 0;
-    for (int i = 1; i < argc; ++i) {
-        if (std::string_view(argv[i]) == "--high")
-            high_at = i;
-        else if (std::string_view(argv[i]) == "--low")
-            low_at = i;
+    reset_getopt();
+    for (;;) {
+        // getopt would read a marker as a group of option letters: the
+        // options end there. A marker that an option takes as its argument
+        // is that option's text, and the options go on after it.
+        end = std::max(optind, 1);
+        if (end == at.high_at || end == at.low_at)
+            return -1;
+        const int option = next_option(argc, argv, POSIX_OPTIONS("t:u:c:p:vhN"));
+        if (option == -1)
+            return -1;
+        if (const int status = take_option(option, argv[0], settings); status >= 0)
+            return status;
     }
+}
 
-    // getopt reads a copy in which the markers are words that do not begin
-    // with "-", so that it stops at the first marker it meets, and an option
-    // that takes a marker as its argument gets the placeholder's text.
-    std::string high_placeholder = "__HIGH__";
-    std::string low_placeholder = "__LOW__";
-    std::vector<char*> scan(argv, argv + argc);
-    scan.push_back(nullptr);
-    if (high_at > 0)
-        scan[high_at] = high_placeholder.data();
-    if (low_at > 0)
-        scan[low_at] = low_placeholder.data();
-    std::string fallback_name = "cuetrig";
-    if (argc == 0) // started without even a name: one for the messages
-        scan.insert(scan.begin(), fallback_name.data());
-
-    bool ended_at_separator = false;
-    if (const int status = read_options(argc, scan.data(), config, ended_at_separator); status >= 0)
+int read_words(int argc, char* argv[], cuetrig_settings& settings)
+{
+    const char* program = argc > 0 ? argv[0] : "cuetrig"; // started without even a name: one for the messages
+    const marker_positions at = find_markers(argc, argv);
+    int end = 1;
+    if (const int status = read_options(argc, argv, at, settings, end); status >= 0)
         return status;
-    if (config.universe == no_universe || config.channel_index == channels_per_universe) {
+    watch_config& watch = settings.watch;
+    if (watch.universe == universe_not_given || watch.channel_index == channels_per_universe) {
         std::fprintf(stderr, "Error: Both -u and -c must be specified\n");
-        usage(scan[0]);
+        usage(program);
         return 1;
     }
 
-    // The commands come from the list as typed, so a marker inside a command
-    // is the real word again.
-    const int unparsed = optind;
-    int separator = ended_at_separator ? unparsed - 1 : 0;
-    for (int i = unparsed; separator == 0 && i < argc; ++i)
+    // The separator is the first "--" where the options ended (the one that
+    // ended them) or after; every later one is an ordinary word.
+    int separator = 0;
+    for (int i = end; separator == 0 && i < argc; ++i)
         if (std::string_view(argv[i]) == "--")
             separator = i;
 
-    if (high_at > 0)
-        config.high_command = cut_command(argv, high_at + 1, low_at > high_at ? low_at : argc);
-    if (low_at > 0)
-        config.low_command = cut_command(argv, low_at + 1, high_at > low_at ? high_at : argc);
-    const bool any_trigger = config.trigger_high || config.trigger_low || config.trigger_nz;
+    if (at.high_at > 0)
+        watch.high_command = cut_command(argv, at.high_at + 1, at.low_at > at.high_at ? at.low_at : argc);
+    if (at.low_at > 0)
+        watch.low_command = cut_command(argv, at.low_at + 1, at.high_at > at.low_at ? at.high_at : argc);
+    const bool any_trigger = watch.trigger_high || watch.trigger_low || watch.trigger_nz;
     if (any_trigger && separator > 0)
-        config.single_command = cut_command(argv, separator + 1, argc);
-    else if (any_trigger && high_at == 0 && low_at == 0)
-        config.single_command = cut_command(argv, unparsed, argc);
+        watch.single_command = cut_command(argv, separator + 1, argc);
+    else if (any_trigger && at.high_at == 0 && at.low_at == 0)
+        watch.single_command = cut_command(argv, end, argc);
 
-    if (config.high_command.empty() && config.low_command.empty() && config.single_command.empty()) {
+    if (watch.high_command.empty() && watch.low_command.empty() && watch.single_command.empty()) {
         if (any_trigger)
             std::fprintf(stderr, "Error: -t specified but no command provided\n");
         else
             std::fprintf(stderr, "Error: No command specified. Use -t with a command, or --high/--low\n");
-        usage(scan[0]);
+        usage(program);
         return 1;
     }
     return -1;
@@ -152,10 +153,10 @@ int read_words(int argc, char* argv[], watch_config& config)
 
 } // namespace
 
-int read_command_line(int argc, char* argv[], watch_config& config)
+int read_command_line(int argc, char* argv[], cuetrig_settings& settings)
 {
     try {
-        return read_words(argc, argv, config);
+        return read_words(argc, argv, settings);
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "Error: Memory allocation failed\n");
         return 1;
@@ -194,11 +195,11 @@ void usage(const char* program, std::FILE* out)
         "     %s -u 1 -c 1 --high echo \"high\" --low echo \"low\"\n"
         "\n"
         "  3. Combined mode: Use -t with --high/--low (both will trigger)\n"
-        "     %s -u 1 -c 1 -t high -- echo \"via -t\" --high echo \"via --high\"\n"
+        "     %s -u 1 -c 1 -t high -- sh -c 'echo via -t' --high echo 'via --high'\n"
         "\n"
         "  4. Value mode: Use -v to expand variables in commands\n"
-        "     %s -u 1 -c 1 -v say \"channel %%C is %%V\"\n"
-        "     %s -u 2 -c 1 -v --high echo \"Value: $V\" --low echo \"Value: $V\"\n"
+        "     %s -u 1 -c 1 -t high -v echo \"channel %%C is %%V\"\n"
+        "     %s -u 2 -c 1 -v --high echo 'Value: $V' --low echo 'Value: $V'\n"
         "\n"
         "Commands run every time the transition occurs.\n"
         "\n"
@@ -207,8 +208,9 @@ void usage(const char* program, std::FILE* out)
         protocol_notice);
 }
 
-void print_report(const watch_config& config, const artnet_node& node)
+void print_report(const cuetrig_settings& settings, const artnet_node& node)
 {
+    const watch_config& config = settings.watch;
     std::fprintf(stderr, "Monitoring Universe %d, Channel %d\n", config.universe, config.channel_index + 1);
     if (node.enabled)
         print_node_line(stderr, node);

@@ -47,18 +47,18 @@ void watch_channel(artnet_receiver& receiver, const watch_config& config)
 int main(int argc, char* argv[])
 {
     ensure_standard_descriptors();
-    watch_config config;
-    if (const int status = read_command_line(argc, argv, config); status >= 0)
+    cuetrig_settings settings;
+    if (const int status = read_command_line(argc, argv, settings); status >= 0)
         return status;
     print_banner("cuetrig", "Art-Net channel trigger");
     install_stop_handlers();
     artnet_receiver receiver;
-    if (open_artnet_receiver(receiver, config.port) != receiver_opening::opened)
+    if (open_artnet_receiver(receiver, settings.port) != receiver_opening::opened)
         return 1;
     receiver.report_node_address = true;
-    if (config.answer_polls)
-        answer_polls(receiver, "cuetrig", config.universe, false);
-    print_report(config, receiver.node);
-    watch_channel(receiver, config);
+    if (settings.answer_polls)
+        answer_polls(receiver, "cuetrig", settings.watch.universe, false);
+    print_report(settings, receiver.node);
+    watch_channel(receiver, settings.watch);
     return 0;
 }

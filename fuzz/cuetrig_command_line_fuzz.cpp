@@ -48,8 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     argv.push_back(nullptr);
     const std::vector<char*> typed = argv;
 
-    watch_config config;
-    const int status = read_command_line(static_cast<int>(words.size()), argv.data(), config);
+    cuetrig_settings settings;
+    const watch_config& config = settings.watch;
+    const int status = read_command_line(static_cast<int>(words.size()), argv.data(), settings);
     if (status < -1 || status > 1 || argv != typed)
         std::abort();
     if (status == -1) {

@@ -74,7 +74,8 @@ TEST(CuetrigE2E, TransitionsRunTheirCommands)
 {
     const std::string on_1 = "Monitoring Universe 1, Channel 1\n";
     const std::string twice = "run T --high sh -c echo run \"$@\" >&2 sh H\n";
-    const std::string missing = rise(1, 0, 200) + "execvp: No such file or directory\nrun T\n";
+    const std::string missing
+        = rise(1, 0, 200) + "execvp: No such file or directory\nCommand: /nonexistent/program\nrun T\n";
     const std::string nz = "Trigger (0->non-zero): Channel 1 value changed from 0 to ";
     const struct {
         words args;
@@ -147,7 +148,7 @@ TEST(CuetrigE2E, StartUpFailures)
                             "-u <universe> -c <channel> [-p port] [OPTIONS] [--] <command> [args...]\n"))
         << "no banner before the message";
     for (const char* line :
-        {"  %C or $C     Channel number (1-based)\n", "     cuetrig -u 1 -c 1 -v say \"channel %C is %V\"\n",
+        {"  %C or $C     Channel number (1-based)\n", "     cuetrig -u 1 -c 1 -t high -v echo \"channel %C is %V\"\n",
             "Commands run every time the transition occurs.\n\nArt-Net\xe2\x84\xa2 Designed by"})
         EXPECT_NE(bad.err.find(line), std::string::npos) << line;
 

@@ -1,7 +1,9 @@
 // The receivers as Art-Net nodes (-N): found by a controller's ArtPoll, and
 // unchanged in everything else.
 #include "harness.hpp"
-#include "runtime.hpp"
+#include "clock.hpp"
+#include "descriptors.hpp"
+#include "options.hpp"
 
 #include <gtest/gtest.h>
 

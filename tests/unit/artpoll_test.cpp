@@ -1,6 +1,6 @@
 #include "artpoll.hpp"
 #include "node.hpp"
-#include "runtime.hpp"
+#include "options.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,18 @@
+#include "artnet_receiver.hpp"
 #include "command_line.hpp"
+#include "signals.hpp"
 #include "watch.hpp"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
 
 namespace {
 
@@ -29,7 +35,8 @@ std::string describe(const watch_config& config)
 struct command_line {
     std::vector<std::string> words;
     std::vector<char*> argv;
-    watch_config config;
+    cuetrig_settings settings;
+    const watch_config& config = settings.watch;
     int status = 0;
     std::string err;
 
@@ -42,7 +49,7 @@ struct command_line {
             argv.push_back(word.data());
         argv.push_back(nullptr);
         testing::internal::CaptureStderr();
-        status = read_command_line(static_cast<int>(words.size()), argv.data(), config);
+        status = read_command_line(static_cast<int>(words.size()), argv.data(), settings);
         err = testing::internal::GetCapturedStderr();
     }
 };
@@ -81,8 +88,9 @@ TEST(Cuetrig, CommandLines)
         {"-u 1 -c 1 --high", 1, no_command, true},
         {"-u 1 -c 1 --high echo a --high echo b", 1, nullptr, true},
         {"-u 1 --high echo hi -c 1", 1, "Error: Both -u and -c must be specified\n", true},
-        {"-t --high echo x -u 1 -c 1", 1, "Invalid trigger type: __HIGH__ (must be 'high', 'low', or 'nz')\n"},
-        {"-p --low -u 1 -c 1", 1, "Invalid port: __LOW__\n"},
+        {"-t --high echo x -u 1 -c 1", 1, "Invalid trigger type: --high (must be 'high', 'low', or 'nz')\n"},
+        {"-p --low -u 1 -c 1", 1, "Invalid port: --low\n"},
+        {"-c 1 -u --high -t high echo x", -1, "-t high echo x|-|-|h"}, // the options go on after -u's argument
         {"-h -u 999", 0, "", true},
         {"-u 999 -h", 1, "Universe must be between 0 and 255\n"},
         {"-u 1 -c 1 -t HIGH x", 1, "Invalid trigger type: HIGH (must be 'high', 'low', or 'nz')\n"},
@@ -109,7 +117,7 @@ TEST(Cuetrig, CommandLines)
     const command_line line("-u abc -c 512 -p 6454x -t nz x");
     EXPECT_EQ(line.config.universe, 0);
     EXPECT_EQ(line.config.channel_index, 511);
-    EXPECT_EQ(line.config.port, 6454);
+    EXPECT_EQ(line.settings.port, 6454);
 }
 
 TEST(Cuetrig, TransitionsAndTheCommandsTheyRun)
@@ -175,18 +183,57 @@ TEST(Cuetrig, ExpansionRules)
     EXPECT_EQ(expand_variables(many.c_str(), 1, 0, 200), expected + "%");
 }
 
-TEST(Cuetrig, ExecuteCommandReturnsTheExitStatus)
+TEST(Cuetrig, StartingACommand)
 {
+    // A stale variable of a transition's name and one of cuetrig's own to pass on.
+    setenv("DMX_VALUE", "stale", 1);
+    setenv("CUETRIG_TEST", "kept", 1);
+    // A script without a "#!" line, which execvp hands to /bin/sh.
+    const std::string script = testing::TempDir() + "cuetrig_script";
+    const std::string lines = "echo script \"$1\" >&2; kill -HUP $$";
+    ASSERT_EQ(std::system(("echo '" + lines + "' >" + script + " && chmod +x " + script).c_str()), 0);
+    // cuetrig's handlers, one stop signal ignored instead (as a parent may
+    // leave it) and signals blocked: a command gets none of it.
+    install_stop_handlers();
+    std::signal(SIGHUP, SIG_IGN);
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGUSR1);
+    sigaddset(&blocked, SIGTERM);
+    sigprocmask(SIG_BLOCK, &blocked, nullptr);
+    // Its socket beside the wake-up pipe: none of its close-on-exec descriptors may reach a command.
+    artnet_receiver receiver;
+    ASSERT_EQ(open_artnet_receiver(receiver, 0), receiver_opening::opened);
+    std::string own;
+    for (int fd = 3; fd < 256; ++fd)
+        if (fcntl(fd, F_GETFD) > 0)
+            own.append(" ").append(std::to_string(fd));
     const struct {
         std::vector<std::string> words;
         bool value_mode;
         int status;
-        const char* err;
+        std::string err;
+        const char* transition = nullptr;
     } cases[] = {
         {{"sh", "-c", "exit 3"}, false, 3, ""},
         {{"sh", "-c", "exit $0", "%V"}, true, 42, ""}, // the expanded vector runs
-        {{"sh", "-c", "kill -9 $$"}, false, 0, ""},    // ended by a signal
-        {{"/nonexistent/program"}, false, 1, "execvp: No such file or directory\n"},
+        {{"sh", "-c", "kill -9 $$"}, false, 128 + SIGKILL, ""},
+        {{"/nonexistent/program"}, false, 1, "execvp: No such file or directory\nCommand: /nonexistent/program\n"},
+        {{"/nonexistent/%V"}, true, 1, "execvp: No such file or directory\nCommand: /nonexistent/%V\n"},
+        {{script, "x"}, false, 128 + SIGHUP, "script x\n"},
+        // The environment as given, duplicates included, where /proc shows it.
+        {{"sh", "-c",
+             "{ tr '\\0' '\\n' </proc/$$/environ || env; } 2>/dev/null"
+             " | grep -e ^DMX_ -e ^CUETRIG_TEST= | LC_ALL=C sort >&2"},
+            false, 0,
+            "CUETRIG_TEST=kept\nDMX_CHANNEL=1\nDMX_PREVIOUS=0\n"
+            "DMX_TRANSITION=low->high\nDMX_UNIVERSE=1\nDMX_VALUE=42\n",
+            "low->high"},
+        {{"sh", "-c", "for fd in" + own + "; do [ -e /dev/fd/$fd ] && echo leaked $fd >&2; done; exit 0"}, false, 0,
+            ""},
+        {{"sh", "-c", "kill -HUP $$; exit 0"}, false, 128 + SIGHUP, ""},
+        {{"sh", "-c", "kill -TERM $$; exit 0"}, false, 128 + SIGTERM, ""},
+        {{"sh", "-c", "kill -USR1 $$; exit 0"}, false, 128 + SIGUSR1, ""},
     };
     for (auto c : cases) {
         argument_vector argv;
@@ -195,10 +242,15 @@ TEST(Cuetrig, ExecuteCommandReturnsTheExitStatus)
         argv.push_back(nullptr);
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        std::fputs("pending", stdout); // still buffered at the fork: a failed child must not write it again
-        EXPECT_EQ(execute_command(argv, c.value_mode, 1, 0, 42), c.status) << c.words.back();
+        std::fputs("pending", stdout); // still buffered at the start: a failed child must not write it again
+        EXPECT_EQ(execute_command(argv, c.value_mode, 1, 0, 42, 0, c.transition), c.status) << c.words.back();
         EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
         std::fflush(stdout);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "pending");
     }
+    EXPECT_STREQ(std::getenv("DMX_VALUE"), "stale");
+    sigprocmask(SIG_UNBLOCK, &blocked, nullptr);
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(signal_number, SIG_DFL);
+    std::remove(script.c_str());
 }

@@ -1,6 +1,6 @@
 #include "clipboard.hpp"
 #include "render.hpp"
-#include "runtime.hpp"
+#include "options.hpp"
 #include "terminal.hpp"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,9 @@
-#include "runtime.hpp"
+#include "artnet_receiver.hpp"
+#include "artnet_sender.hpp"
+#include "clock.hpp"
+#include "notices.hpp"
+#include "numbers.hpp"
+#include "options.hpp"
 
 #include <gtest/gtest.h>
 
