@@ -49,7 +49,7 @@ struct poller_entry {
 struct artnet_node {
     bool enabled = false;
     const char* program = "";
-    node_ports ports; // the universes announced
+    node_ports ports;                  // the universes announced
     std::array<char, 18> short_name{}; // "dmxkit <program>"
     std::array<char, 64> long_name{};  // "dmxkit <program> on <host name>"
     std::array<poller_entry, pollers_capacity> pollers{};

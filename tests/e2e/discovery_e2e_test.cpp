@@ -1,8 +1,8 @@
 // The receivers as Art-Net nodes (-N): found by a controller's ArtPoll, and
 // unchanged in everything else.
-#include "harness.hpp"
 #include "clock.hpp"
 #include "descriptors.hpp"
+#include "harness.hpp"
 #include "options.hpp"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "clipboard.hpp"
-#include "render.hpp"
 #include "options.hpp"
+#include "render.hpp"
 #include "terminal.hpp"
 
 #include <gtest/gtest.h>
