@@ -169,7 +169,7 @@ void usage(const char* program, std::FILE* out)
         "Usage: %s -u <universe> -c <channel> [-p port] [OPTIONS] [--] <command> [args...]\n"
         "\n"
         "Required:\n"
-        "  -u universe   Universe to monitor (0-%d)\n"
+        "  -u universe   Universe to monitor (0-%d, or net.subnet.universe: 0-127.0-15.0-15)\n"
         "  -c channel    Channel to monitor (1-%d)\n"
         "\n"
         "Options:\n"

@@ -23,6 +23,7 @@ struct ramp_settings {
     int frame_count = -1; // unlimited
     bool verbose = false;
     bool stamp = false; // -s
+    bool sync = false;  // -S: an ArtSync after every frame
     universe_list universes;
 };
 
@@ -68,6 +69,9 @@ int read_options(int argc, char* argv[], ramp_settings& settings)
         case 's':
             settings.stamp = true;
             break;
+        case 'S':
+            settings.sync = true;
+            break;
         case help_option:
         case version_option:
             return answer_long_option(option, "rampgen", argv[0], usage);
@@ -105,6 +109,8 @@ void print_report(const ramp_settings& settings)
     std::fprintf(stderr, "\n");
     if (settings.stamp)
         std::fprintf(stderr, "Universe stamp: channel 512 = universe, channel 511 = frame\n");
+    if (settings.sync)
+        std::fprintf(stderr, "ArtSync after every frame\n");
     print_maker_line(stderr);
     std::fprintf(stderr, "\n");
 }
@@ -158,6 +164,10 @@ int main(int argc, char* argv[])
             if (!send_dmx(sender, universe, frame))
                 return 1;
         }
+        // Nodes that take part hold what came until the ArtSync: every
+        // universe of the frame changes at once.
+        if (settings.sync && !send_sync(sender))
+            return 1;
         ++frames_sent;
         if (settings.verbose && (frames_sent == 1 || frames_sent - last_status >= 10)) {
             print_status(settings, frames_sent, frame_offset, frame);

@@ -39,6 +39,8 @@ void usage(const char* program, std::FILE* out)
         "  -c frame_count   Total frames to send (default infinite)\n"
         "  -v               Verbose mode: show status updates\n"
         "  -s               Universe stamp: channel 512 = universe, channel 511 = frame\n"
+        "  -S               Send an ArtSync after every frame, so that nodes change all universes at once\n"
+        "  -u net.sub.uni   A universe by its 15-bit Port-Address (0-127.0-15.0-15; ':' also separates)\n"
         "  -a               Send to all universes 0-%d\n"
         "  -u universe      Send to specific universe (0-%d). Repeat as needed.\n"
         "\n"
