@@ -1,9 +1,11 @@
-// Any file, read the way showrun reads it (fgets into 4096 bytes, one row
-// per piece): the reader must stay in bounds and leave the line as it was,
-// and every frame it yields must become a packet of exactly its channels
+// Any file, read the way showrun reads it (whole lines, whatever their end
+// or length): the readers must stay in bounds and leave the line as it was,
+// and every frame they yield must become a packet of exactly its channels
 // that parses back to the same levels.
 #include "artdmx.hpp"
+#include "file_lines.hpp"
 #include "frame_csv.hpp"
+#include "show_csv.hpp"
 
 #include <array>
 #include <cstdio>
@@ -19,11 +21,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::FILE* file = fmemopen(content.data(), content.size(), "r");
     if (file == nullptr)
         return 0;
-    std::array<char, 4096> line{};
+    static std::array<char, longest_line + 1> line{};
     std::array<std::uint8_t, channels_per_universe> frame{};
     std::array<std::uint8_t, artdmx_max_size> packet{};
-    while (std::fgets(line.data(), line.size(), file) != nullptr) {
+    while (read_file_line(file, line) == line_read::line) {
         const std::string before(line.data());
+        if (before.size() > longest_line)
+            std::abort();
+        show_row row;
+        const show_line shown = parse_show_line(line.data(), row, frame);
+        if (shown == show_line::frame && (row.count < 1 || row.count > channels_per_universe))
+            std::abort();
         std::uint16_t delay = 0;
         std::size_t count = 0;
         const int parsed = parse_csv_line(line.data(), delay, frame, count);
