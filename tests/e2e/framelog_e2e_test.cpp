@@ -320,3 +320,39 @@ TEST(FramelogE2E, RecordsToStandardOutputAsToAFile)
     EXPECT_LT(std::chrono::steady_clock::now() - closed, std::chrono::milliseconds(500));
     EXPECT_NE(idle.err().find("\nRecording stopped.\n"), std::string::npos) << idle.err();
 }
+
+TEST(FramelogE2E, ShowFilesKeepEachUniverseApartOnOneTimeline)
+{
+    // Universes 1 and 16 (0.1.0) listed; 2 is not recorded.
+    recording r({"-U", "-u", "1", "-u", "0.1.0"});
+    const struct {
+        std::uint16_t universe;
+        std::vector<std::uint8_t> levels;
+        bool counts;
+    } packets[] = {
+        {1, {1, 2}, true},
+        {16, {1, 2}, true}, // the same levels, but the first of its universe
+        {1, {1, 2}, true},  // unchanged for its own universe: no row
+        {2, {9}, false},
+        {16, {1, 2, 0}, true}, // a new length
+        {1, {}, true},
+    };
+    for (const auto& p : packets) {
+        r.send(p.universe, p.levels, p.counts);
+        usleep(20'000);
+    }
+    EXPECT_EQ(r.p->stop(SIGINT), 0);
+    const std::string header = "# Art-Net recording created by framelog\n"
+                               "# Format: delay_ms,universe,channel1,channel2,channel3,...\n"
+                               "# Each row is a frame of one universe, first column is delay before that frame\n"
+                               "# Only records frames when DMX values change (change detection per universe)\n"
+                               "# Recording universes 1, 16\n\n";
+    expect_rows(r.file(), header, {{0, 0, ",1,1,2"}, {10, 60, ",16,1,2"}, {30, 100, ",16,1,2,0"}, {10, 60, ",1"}});
+    EXPECT_NE(r.p->err().find("Frames recorded: 4 (only changes)\nPackets received: 5\nUniverses recorded: 2\n"),
+        std::string::npos)
+        << r.p->err();
+
+    const run_result refused = run({"framelog", "-U", "-m", "5", "-f", r.path});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err.find(banner + "Error: -m cannot be combined with -U\nUsage: framelog "), 0u) << refused.err;
+}

@@ -220,3 +220,25 @@ TEST(RampgenE2E, UniverseStampMarksEachUniverseAndFrame)
         EXPECT_EQ(view.data[509], (i / 2 + 509) % 256) << "the ramp below is untouched";
     }
 }
+
+TEST(RampgenE2E, AnArtSyncFollowsEveryFrameAndUniversesAbove255AreNamed)
+{
+    udp_capture capture;
+    ASSERT_EQ(run(to(capture, {"-u", "1", "-u", "127:15:15", "-c", "2", "-i", "20", "-S"})).status, 0);
+    const auto datagrams = capture.receive_many(7, 300);
+    ASSERT_EQ(datagrams.size(), 6u);
+    const std::vector<std::uint8_t> sync = {'A', 'r', 't', '-', 'N', 'e', 't', 0, 0x00, 0x52, 0, 14, 0, 0};
+    for (std::size_t i = 0; i < datagrams.size(); ++i) {
+        if (i % 3 == 2) {
+            EXPECT_EQ(datagrams[i], sync) << i;
+            continue;
+        }
+        const datagram_view view = read(datagrams[i]);
+        EXPECT_EQ(view.universe, i % 3 == 0 ? 1 : 32767) << i;
+        EXPECT_EQ(view.sequence, i - i / 3 + 1) << "an ArtSync takes no sequence number";
+    }
+    const run_result refused = run(to(capture, {"-u", "1.2.3.4"}));
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, banner + "Error: Universe must be 0-255 or net.subnet.universe (0-127.0-15.0-15)\n");
+    EXPECT_FALSE(capture.receive(100));
+}

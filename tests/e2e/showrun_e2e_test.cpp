@@ -20,6 +20,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace std::literals;
+
 namespace {
 
 const std::string banner = "showrun 1.0.0 - plays Art-Net DMX recordings\n\n";
@@ -425,3 +427,41 @@ TEST(ShowrunE2E, AFailedSendEndsPlaybackWithStatusOne)
     EXPECT_TRUE(p.err().ends_with("https://dmxkit.example.org\n\nsendto: Network is unreachable\n\n")) << p.err();
 }
 #endif
+
+TEST(ShowrunE2E, ShowFilesAndRecordingsWaitEachDelayBeforeTheirRow)
+{
+    const temp_dir dir;
+    const std::string show = dir.file("show.csv",
+        "# Format: delay_ms,universe,channel1,channel2,channel3,...\n\n"
+        "0,1,10,11\n0,300,20,21\n300,1,12,13\n200,x,1\n0,300,22,23\n");
+    const std::string sync = "Art-Net\0\0\x52\0\x0e\0\0"s;
+    const auto dmx = [](std::uint16_t universe, std::uint8_t a, std::uint8_t sequence) {
+        const auto packet = artdmx_packet(universe, {a, static_cast<std::uint8_t>(a + 1)}, sequence);
+        return std::string(packet.begin(), packet.end());
+    };
+    const struct {
+        std::string path;
+        std::vector<std::string> options;
+        std::vector<std::string> datagrams;
+        std::vector<double> at_ms;
+    } cases[] = {
+        // A moment's rows, then its ArtSync; a bad row's delay still passes.
+        {show, {"-S"}, {dmx(1, 10, 1), dmx(300, 20, 2), sync, dmx(1, 12, 3), sync, dmx(300, 22, 4), sync},
+            {0, 0, 0, 300, 300, 500, 500}},
+        // One universe keeps its place in the show.
+        {show, {"-u", "1.2.12"}, {dmx(300, 20, 1), dmx(300, 22, 2)}, {0, 500}},
+        // framelog's own recording: each delay came before its row.
+        {dir.file("recording.csv", "# Art-Net recording created by framelog\n\n0,1,2\n300,3,4\n"), {"-u", "7"},
+            {dmx(7, 1, 1), dmx(7, 3, 2)}, {0, 300}},
+    };
+    for (const auto& c : cases) {
+        udp_capture capture;
+        EXPECT_EQ(run(play(capture.port(), c.path, c.options)).status, 0);
+        const auto arrivals = capture.receive_arrivals(c.datagrams.size() + 1, 300);
+        ASSERT_EQ(arrivals.size(), c.datagrams.size()) << c.path;
+        for (std::size_t k = 0; k < arrivals.size(); ++k) {
+            EXPECT_EQ(std::string(arrivals[k].bytes.begin(), arrivals[k].bytes.end()), c.datagrams[k]) << k;
+            EXPECT_NEAR(arrivals[k].ms - arrivals[0].ms, c.at_ms[k], 60) << k;
+        }
+    }
+}
