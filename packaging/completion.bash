@@ -20,10 +20,10 @@ _dmxkit_options()
     case $1 in
     cuetrig) options='-u -c -p -t -v -N -h' arguments='ucpt' ;;
     dmxscope) options='-u -p -a -n -N -h' arguments='up' ;;
-    framelog) options='-f -u -p -m -a -N -h' arguments='fupm' ;;
+    framelog) options='-f -u -p -m -a -N -U -h' arguments='fupm' ;;
     linecast) options='-u -c -t -p -v -k -h' arguments='uctpk' ;;
-    rampgen) options='-t -p -i -c -a -u -v -s' arguments='tpicu' ;;
-    showrun) options='-f -u -p -t -d -l -s -k -h' arguments='fuptlsk' ;;
+    rampgen) options='-t -p -i -c -a -u -v -s -S' arguments='tpicu' ;;
+    showrun) options='-f -u -p -t -d -l -s -k -U -S -h' arguments='fuptlsk' ;;
     esac
     options="$options --help --version"
 }
