@@ -94,6 +94,25 @@ int record(artnet_receiver& receiver, std::FILE* file, const recorder_settings& 
     return 0;
 }
 
+// The output with its header, or nothing and the exit status: a stop request
+// that ends the wait for a FIFO's reader, or a slow reader's write, is a stop
+// with the (empty) report.
+unique_file open_recording(const recorder_settings& settings, int& status)
+{
+    // "-" records to standard output, for pipelines; a FIFO's open waits for
+    // a reader, and a stop request ends that wait.
+    const bool to_stdout = std::string_view(settings.path) == "-";
+    unique_file file(to_stdout ? stdout : std::fopen(settings.path, "w"));
+    if (!file && (errno != EINTR || running))
+        std::perror("fopen");
+    if (file && write_header(file.get(), settings))
+        return file;
+    status = running ? 1 : 0;
+    if (!running)
+        print_shutdown_report(recording_state{});
+    return nullptr;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -119,24 +138,10 @@ int main(int argc, char* argv[])
             print_bind_hints(settings.port);
         return 1;
     }
-    // "-" records to standard output, for pipelines; a FIFO's open waits for
-    // a reader, and a stop request ends that wait.
-    const bool to_stdout = std::string_view(settings.path) == "-";
-    unique_file file(to_stdout ? stdout : std::fopen(settings.path, "w"));
-    if (!file && errno == EINTR && !running) {
-        print_shutdown_report(recording_state{});
-        return 0;
-    }
-    if (!file) {
-        std::perror("fopen");
-        return 1;
-    }
-    if (!write_header(file.get(), settings)) {
-        if (running)
-            return 1;
-        print_shutdown_report(recording_state{});
-        return 0;
-    }
+    int status = 0;
+    unique_file file = open_recording(settings, status);
+    if (!file)
+        return status;
     receiver.report_node_address = true;
     if (settings.answer_polls && settings.show_file && !settings.record_all)
         answer_polls(receiver, "framelog", std::span(settings.listed).first(settings.listed_count));

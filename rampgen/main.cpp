@@ -128,45 +128,40 @@ void print_status(const ramp_settings& settings, unsigned long long frames_sent,
     status_line_shown();
 }
 
-} // namespace
-
-int main(int argc, char* argv[])
+// Sends one frame of the ramp to every universe of the run, then, with -S,
+// its ArtSync. False after a failed send.
+bool send_frame(artnet_sender& sender, const ramp_settings& settings,
+    std::span<std::uint8_t, channels_per_universe> frame, unsigned long long frame_number)
 {
-    ensure_standard_descriptors();
-    if (!asks_for_help_or_version(argc, argv, option_letters))
-        print_banner("rampgen", "Art-Net test pattern generator");
-    ramp_settings settings;
-    if (const int status = read_options(argc, argv, settings); status >= 0)
-        return status;
-    print_report(settings);
-    artnet_sender sender;
-    if (!open_artnet_sender(sender, settings.target, settings.port))
-        return 1;
+    const universe_list& list = settings.universes;
+    const std::size_t universe_count = list.all ? highest_universe + 1 : list.count;
+    for (std::size_t i = 0; i < universe_count; ++i) {
+        const auto universe = static_cast<std::uint16_t>(list.all ? i : list.universes[i]);
+        if (settings.stamp)
+            stamp_universe(frame, universe, frame_number);
+        if (!send_dmx(sender, universe, frame))
+            return false;
+    }
+    // Nodes that take part hold what came until the ArtSync: every universe
+    // of the frame changes at once.
+    return !settings.sync || send_sync(sender);
+}
 
+// Sends the frames, each due at start + k intervals, so that sending time
+// and the sleep's own lateness do not add up into a slower rate. Returns the
+// exit status.
+int send_ramp(artnet_sender& sender, const ramp_settings& settings)
+{
     std::array<std::uint8_t, channels_per_universe> frame{};
     std::uint8_t offset = 0;
     unsigned long long frames_sent = 0;
     unsigned long long last_status = 0;
-    const universe_list& list = settings.universes;
-    const std::size_t universe_count = list.all ? highest_universe + 1 : list.count;
-
-    // Frame k is due at start + k intervals, so sending time and the sleep's
-    // own lateness do not add up into a slower rate.
-    const std::int64_t interval_ns = settings.interval_ms * std::int64_t{1'000'000};
+    const std::int64_t interval_ns = settings.interval_ms * ns_per_ms;
     std::int64_t deadline = monotonic_ns();
     while (settings.frame_count < 0 || frames_sent < static_cast<unsigned long long>(settings.frame_count)) {
         fill_ramp(frame, offset);
         const std::uint8_t frame_offset = offset++;
-        for (std::size_t i = 0; i < universe_count; ++i) {
-            const auto universe = static_cast<std::uint16_t>(list.all ? i : list.universes[i]);
-            if (settings.stamp)
-                stamp_universe(frame, universe, frames_sent);
-            if (!send_dmx(sender, universe, frame))
-                return 1;
-        }
-        // Nodes that take part hold what came until the ArtSync: every
-        // universe of the frame changes at once.
-        if (settings.sync && !send_sync(sender))
+        if (!send_frame(sender, settings, frame, frames_sent))
             return 1;
         ++frames_sent;
         if (settings.verbose && (frames_sent == 1 || frames_sent - last_status >= 10)) {
@@ -184,4 +179,21 @@ int main(int argc, char* argv[])
     if (settings.verbose)
         std::fprintf(stderr, "\n");
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    ensure_standard_descriptors();
+    if (!asks_for_help_or_version(argc, argv, option_letters))
+        print_banner("rampgen", "Art-Net test pattern generator");
+    ramp_settings settings;
+    if (const int status = read_options(argc, argv, settings); status >= 0)
+        return status;
+    print_report(settings);
+    artnet_sender sender;
+    if (!open_artnet_sender(sender, settings.target, settings.port))
+        return 1;
+    return send_ramp(sender, settings);
 }
