@@ -231,6 +231,9 @@ artpollreply_fields reply_fields(
     return fields;
 }
 
+namespace {
+
+// The local address that datagrams to `destination` leave from.
 in_addr local_address_toward(const sockaddr_in& destination)
 {
     // Connecting a datagram socket sends nothing; it only asks the routing
@@ -244,6 +247,8 @@ in_addr local_address_toward(const sockaddr_in& destination)
         address = local.sin_addr;
     return address;
 }
+
+} // namespace
 
 bool send_due_replies(artnet_node& node, int sock, std::int64_t now)
 {

@@ -105,5 +105,3 @@ std::size_t reply_count(const artnet_node& node);
 // node report counting `replies_sent` + 1.
 artpollreply_fields reply_fields(
     const artnet_node& node, std::size_t index, in_addr address, std::int64_t now, std::span<char> report);
-// The local address that datagrams to `destination` leave from.
-in_addr local_address_toward(const sockaddr_in& destination);

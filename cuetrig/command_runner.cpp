@@ -152,6 +152,39 @@ int wait_for(pid_t child)
 
 } // namespace
 
+namespace {
+
+// Fills `words` with the expanded copies of the first `count` words of
+// `argv`, and `expanded` with pointers to them and a null pointer, as execvp
+// takes them. False when argv is null, count is 0, or memory ran out.
+bool expand_command_variables(char* const argv[], std::size_t count, std::uint16_t universe,
+    std::uint16_t channel_index, std::uint8_t value, std::vector<std::string>& words, argument_vector& expanded)
+{
+    if (argv == nullptr || count == 0)
+        return false;
+    words.clear();
+    expanded.clear();
+    try {
+        words.reserve(count);
+        for (const char* word : std::span(argv, count)) {
+            std::optional<std::string> copy = expand_variables(word, universe, channel_index, value);
+            if (!copy)
+                return false;
+            words.push_back(std::move(*copy));
+        }
+        // Pointers are taken only once `words` no longer grows.
+        expanded.reserve(count + 1);
+        for (std::string& word : words)
+            expanded.push_back(word.data());
+        expanded.push_back(nullptr);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+} // namespace
+
 int execute_command(const argument_vector& argv, bool value_mode, std::uint16_t universe, std::uint16_t channel_index,
     std::uint8_t value, std::uint8_t previous, const char* transition)
 {
@@ -180,32 +213,6 @@ int execute_command(const argument_vector& argv, bool value_mode, std::uint16_t 
         return 1;
     }
     return wait_for(child);
-}
-
-bool expand_command_variables(char* const argv[], std::size_t count, std::uint16_t universe,
-    std::uint16_t channel_index, std::uint8_t value, std::vector<std::string>& words, argument_vector& expanded)
-{
-    if (argv == nullptr || count == 0)
-        return false;
-    words.clear();
-    expanded.clear();
-    try {
-        words.reserve(count);
-        for (const char* word : std::span(argv, count)) {
-            std::optional<std::string> copy = expand_variables(word, universe, channel_index, value);
-            if (!copy)
-                return false;
-            words.push_back(std::move(*copy));
-        }
-        // Pointers are taken only once `words` no longer grows.
-        expanded.reserve(count + 1);
-        for (std::string& word : words)
-            expanded.push_back(word.data());
-        expanded.push_back(nullptr);
-        return true;
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
 }
 
 namespace {

@@ -27,12 +27,6 @@ using argument_vector = std::vector<char*>;
 int execute_command(const argument_vector& argv, bool value_mode, std::uint16_t universe, std::uint16_t channel_index,
     std::uint8_t value, std::uint8_t previous = 0, const char* transition = nullptr);
 
-// Fills `words` with the expanded copies of the first `count` words of
-// `argv`, and `expanded` with pointers to them and a null pointer, as execvp
-// takes them. False when argv is null, count is 0, or memory ran out.
-bool expand_command_variables(char* const argv[], std::size_t count, std::uint16_t universe,
-    std::uint16_t channel_index, std::uint8_t value, std::vector<std::string>& words, argument_vector& expanded);
-
 // `text` with %C/$C (channel, 1-based), %U/$U (universe) and %V/$V (value),
 // either case, replaced by their numbers. The result is at most
 // strlen(text) + 255 characters long: an expansion that does not fit is

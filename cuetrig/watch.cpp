@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <span>
 
+namespace {
+
+// Low is 0..127, high 128..255.
 bool is_low_to_high(std::uint8_t old_value, std::uint8_t new_value)
 {
     return old_value <= 127 && new_value > 127;
@@ -12,6 +15,8 @@ bool is_high_to_low(std::uint8_t old_value, std::uint8_t new_value)
 {
     return old_value > 127 && new_value <= 127;
 }
+
+} // namespace
 
 trigger_plan plan_triggers(const watch_config& config, std::uint8_t old_value, std::uint8_t new_value)
 {

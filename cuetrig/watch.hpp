@@ -24,10 +24,6 @@ struct watch_config {
     argument_vector single_command;
 };
 
-// Low is 0..127, high 128..255.
-bool is_low_to_high(std::uint8_t old_value, std::uint8_t new_value);
-bool is_high_to_low(std::uint8_t old_value, std::uint8_t new_value);
-
 // One command that a transition runs, and the transition's name for the
 // message printed before it ("low->high", "high->low", "0->non-zero"), or
 // null where the high or low command has already printed that message.

@@ -132,6 +132,10 @@ const char* const* choose_clipboard_command(const char* wayland_display, const c
 #endif
 }
 
+namespace {
+
+// Starts `command` and begins to feed it the CSV text. False, with nothing
+// left running, when the command could not be started.
 bool start_export(clipboard_export& job, const char* const* command, std::uint16_t universe, dmx_levels levels,
     std::size_t count, std::int64_t now)
 {
@@ -163,6 +167,8 @@ bool start_export(clipboard_export& job, const char* const* command, std::uint16
     feed_command(job);
     return true;
 }
+
+} // namespace
 
 export_state continue_export(clipboard_export& job, std::int64_t now)
 {

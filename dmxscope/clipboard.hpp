@@ -42,10 +42,6 @@ struct clipboard_export {
 
 enum class export_state { under_way, succeeded, failed };
 
-// Starts `command` and begins to feed it the CSV text. False, with nothing
-// left running, when the command could not be started.
-bool start_export(clipboard_export& job, const char* const* command, std::uint16_t universe, dmx_levels levels,
-    std::size_t count, std::int64_t now);
 // Writes what the pipe takes and reaps the command once it has ended:
 // succeeded only when it read the whole text and exited with status 0. A
 // command still running at the deadline is ended and the export failed.

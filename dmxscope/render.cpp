@@ -23,6 +23,13 @@ constexpr const char* longest_bar = "============";
 // The width of the full screen's lines: nothing is cut.
 constexpr int unlimited_width = std::numeric_limits<int>::max();
 
+void print_separator(std::FILE* out, int width)
+{
+    for (int i = 0; i < width; ++i)
+        std::fputc('-', out);
+    std::fputc('\n', out);
+}
+
 // `text` cut to the width.
 void print_cut(std::FILE* out, const char* text, int width)
 {
@@ -184,13 +191,6 @@ void clear_screen(std::FILE* out)
     std::fprintf(out, "\033[2J\033[H");
 }
 
-void print_separator(std::FILE* out, int width)
-{
-    for (int i = 0; i < width; ++i)
-        std::fputc('-', out);
-    std::fputc('\n', out);
-}
-
 void display_screen(std::FILE* out, const monitor_state& state, std::uint16_t universe, dmx_levels levels,
     std::size_t count, const screen_layout& layout, std::size_t first_row)
 {
@@ -224,12 +224,6 @@ void display_screen(std::FILE* out, const monitor_state& state, std::uint16_t un
     if (state.use_color)
         std::fprintf(out, "%s", color_reset);
     std::fflush(out);
-}
-
-void display_dmx(
-    std::FILE* out, const monitor_state& state, std::uint16_t universe, dmx_levels levels, std::size_t count)
-{
-    display_screen(out, state, universe, levels, count, choose_layout(state.display_mode, count, {}), 0);
 }
 
 bool write_clipboard_csv(std::FILE* out, std::uint16_t universe, dmx_levels levels, std::size_t count)

@@ -36,7 +36,6 @@ extern const char* const color_reset;
 
 // Erases the display and puts the cursor in the top left corner; no flush.
 void clear_screen(std::FILE* out);
-void print_separator(std::FILE* out, int width);
 
 // One whole screen as `layout` says, flushed at its end: the full screen of
 // the first `count` levels (at most 512) in the mode the state chooses; or the
@@ -45,9 +44,6 @@ void print_separator(std::FILE* out, int width);
 // line that says the terminal is too small.
 void display_screen(std::FILE* out, const monitor_state& state, std::uint16_t universe, dmx_levels levels,
     std::size_t count, const screen_layout& layout, std::size_t first_row);
-// display_screen with the full screen, whatever the terminal.
-void display_dmx(
-    std::FILE* out, const monitor_state& state, std::uint16_t universe, dmx_levels levels, std::size_t count);
 
 // The clipboard text: "Universe,Channel,Value" and one line per channel from
 // 1 to `count`. False when a write failed.

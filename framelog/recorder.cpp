@@ -18,11 +18,16 @@ std::int64_t get_time_ms()
     return monotonic_ns() / 1'000'000;
 }
 
+namespace {
+
+// True when the first `count` bytes differ; false for a count of 0.
 bool has_changes(std::span<const std::uint8_t, channels_per_universe> last,
     std::span<const std::uint8_t, channels_per_universe> current, std::size_t count)
 {
     return count > 0 && std::memcmp(last.data(), current.data(), std::min(count, channels_per_universe)) != 0;
 }
+
+} // namespace
 
 bool is_change(
     const recording_state& state, std::span<const std::uint8_t, channels_per_universe> data, std::size_t length)

@@ -26,9 +26,6 @@ struct recording_state {
 
 // The monotonic clock in whole milliseconds.
 std::int64_t get_time_ms();
-// True when the first `count` bytes differ; false for a count of 0.
-bool has_changes(std::span<const std::uint8_t, channels_per_universe> last,
-    std::span<const std::uint8_t, channels_per_universe> current, std::size_t count);
 // A first row, a new length or a differing level.
 bool is_change(
     const recording_state& state, std::span<const std::uint8_t, channels_per_universe> data, std::size_t length);

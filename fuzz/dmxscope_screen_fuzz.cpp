@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const screen_mode mode : {screen_mode::numbers, screen_mode::bar_graph}) {
         state.display_mode = mode;
         std::FILE* file = scratch();
-        display_dmx(file, state, universe, state.dmx_data, length);
+        display_screen(file, state, universe, state.dmx_data, length, choose_layout(mode, length, {}), 0);
         measure(file, widest, lines);
         // Colour adds 5 bytes before and 4 after a row line; the clear
         // sequence stands before the title.

@@ -159,6 +159,18 @@ bool wait_then_send(playback& p, const row_to_play& row)
     return true;
 }
 
+// What a comment line before the first row says of the file: framelog's own
+// header line as the first comment makes a recording, the show format line
+// makes a show file; any other leaves the kind as it was.
+file_kind kind_after_comment(file_kind kind, bool first_comment, std::string_view line)
+{
+    if (line == show_format_line)
+        return file_kind::show;
+    if (first_comment && line == recording_header && kind == file_kind::plain)
+        return file_kind::recording;
+    return kind;
+}
+
 // One line of the header (comment and empty lines before the first row):
 // true when it was one.
 bool take_header_line(playback& p, bool& first_comment)
@@ -233,15 +245,6 @@ bool pace_pass(playback& p, std::int64_t pass_start)
 }
 
 } // namespace
-
-file_kind kind_after_comment(file_kind kind, bool first_comment, std::string_view line)
-{
-    if (line == show_format_line)
-        return file_kind::show;
-    if (first_comment && line == recording_header && kind == file_kind::plain)
-        return file_kind::recording;
-    return kind;
-}
 
 playback_end play(playback& p, std::FILE* file)
 {

@@ -20,11 +20,6 @@
 enum class playback_end { end_of_file, read_error, send_failed, stopped };
 enum class file_kind { plain, recording, show };
 
-// What a comment line before the first row says of the file: framelog's own
-// header line as the first comment makes a recording, the show format line
-// makes a show file; any other leaves the kind as it was.
-file_kind kind_after_comment(file_kind kind, bool first_comment, std::string_view line);
-
 // What playback carries from row to row and from pass to pass.
 struct playback {
     playback(artnet_sender& out, const player_settings& s) : sender(out), settings(s) { }

@@ -44,7 +44,8 @@ std::string screen(int mode, bool color, std::size_t count, const std::vector<st
     state.packet_count = packets;
     state.datagrams_lost = lost;
     std::copy(levels.begin(), levels.end(), state.dmx_data.begin());
-    return captured([&](std::FILE* out) { display_dmx(out, state, universe, state.dmx_data, count); });
+    const screen_layout full = choose_layout(state.display_mode, count, terminal_size{});
+    return captured([&](std::FILE* out) { display_screen(out, state, universe, state.dmx_data, count, full, 0); });
 }
 
 std::vector<std::string> lines_of(std::string text)
@@ -151,8 +152,9 @@ TEST(DmxscopeRender, RowsCycleSixColoursAndEveryDataLineResets)
 
 TEST(DmxscopeRender, SeparatorIsDashesAndANewline)
 {
-    EXPECT_EQ(captured([](std::FILE* out) { print_separator(out, 80); }), dashes);
-    EXPECT_EQ(captured([](std::FILE* out) { print_separator(out, 0); }), "\n");
+    // Three of them frame a screen without channels.
+    const std::string empty = screen(0, false, 0);
+    EXPECT_EQ(empty.find("\n" + dashes + "Ch:  \n" + dashes + dashes), empty.find('\n'));
 }
 
 TEST(DmxscopeClipboard, CsvTextHasAHeaderAndOneLinePerChannel)
