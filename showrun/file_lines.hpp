@@ -9,7 +9,7 @@
 // The most of one line that is kept: far beyond the longest row a writer
 // makes (about 2 kB), enough for rows padded with spaces or leading zeros,
 // and a bound on what a line without an end can cost.
-constexpr std::size_t longest_line = 64 * 1024;
+constexpr std::size_t longest_line = std::size_t{64} * 1024;
 
 enum class line_read { line, end_of_file, failed };
 
