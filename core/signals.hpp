@@ -9,8 +9,8 @@
 
 #include <poll.h>
 
-// Cleared by signal_handler (and by the monitor's quit keys); the loops
-// re-read it on every test.
+// Cleared by signal_handler, and by a program asked to stop another way;
+// the loops re-read it on every test.
 extern volatile std::sig_atomic_t running;
 // Clears `running` and wakes the wait (wake_waiter).
 void signal_handler(int signal_number);
