@@ -79,17 +79,17 @@ namespace {
 // the Port-Address, or -1 for anything else.
 int read_port_address(std::string_view text, char separator)
 {
-    constexpr std::array<int, 3> highest = {127, 15, 15};
+    constexpr std::array<unsigned, 3> highest = {127, 15, 15};
     int address = 0;
     for (std::size_t part = 0; part < highest.size(); ++part) {
         const std::size_t end = part + 1 < highest.size() ? text.find(separator) : text.size();
         const std::string_view digits = text.substr(0, end);
-        int value = 0;
+        unsigned value = 0; // unsigned: no sign is taken
         const auto [stop, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
         if (digits.empty() || end == std::string_view::npos || error != std::errc()
             || stop != digits.data() + digits.size() || value > highest[part])
             return -1;
-        address = address * (part == 0 ? 1 : 16) + value;
+        address = address * (part == 0 ? 1 : 16) + static_cast<int>(value);
         text.remove_prefix(std::min(end + 1, text.size()));
     }
     return address;

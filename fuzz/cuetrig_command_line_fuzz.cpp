@@ -55,8 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     if (status == -1) {
         const bool none = config.high_command.empty() && config.low_command.empty() && config.single_command.empty();
-        if (none || config.universe > 255 || config.channel_index > 511 || !points_into(config.high_command, argv)
-            || !points_into(config.low_command, argv) || !points_into(config.single_command, argv))
+        if (none || config.universe > highest_port_address || config.channel_index > 511
+            || !points_into(config.high_command, argv) || !points_into(config.low_command, argv)
+            || !points_into(config.single_command, argv))
             std::abort();
     }
     return 0;

@@ -273,18 +273,18 @@ bool print_end_report(playback_end end, const playback& p)
             std::fprintf(stderr, "Playback complete: %llu frames (%ld passes)\n", p.frames_sent, p.pass);
         else
             std::fprintf(stderr, "Playback complete: %llu frames\n", p.frames_sent);
-        if (p.kind == file_kind::show)
-            std::fprintf(stderr, "Universes played: %zu\n", p.sent.all().size());
-        return true;
+        break;
     case playback_end::stopped:
         // Where to pick a rehearsal up again by hand.
         std::fprintf(stderr, "Stopped at line %llu (frame %llu of pass %ld)\n", p.frame_line, p.frames_sent, p.pass);
-        return true;
+        break;
     case playback_end::read_error:
         std::perror("fgets");
         return false;
     case playback_end::send_failed:
         return false;
     }
-    return false;
+    if (p.kind == file_kind::show)
+        std::fprintf(stderr, "Universes played: %zu\n", p.sent.all().size());
+    return true;
 }

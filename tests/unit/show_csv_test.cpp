@@ -65,6 +65,7 @@ TEST(ShowCsv, UniversesAsNetSubnetUniverse)
         {"1..3", -1},
         {" 1.2.3", -1},
         {"1.2.3x", -1},
+        {"4:4:-8", -1},
     };
     for (const auto& c : cases) {
         testing::internal::CaptureStderr();
