@@ -9,6 +9,7 @@ FUZZ_SECONDS ?= 25
 DEMO_PORT ?= 16454
 PROGRAMS := cuetrig dmxscope framelog linecast rampgen showrun
 PACKAGE_DIR ?= build-package
+PREFIX ?= /usr/local
 # $(call DEBIAN_FLAGS,<build folder>) sets the shell array flags to CMake
 # options that hold Debian's own compiler and linker flags (hardening
 # included) where dpkg-buildflags is. It is looked up when the recipe runs,
@@ -23,8 +24,8 @@ DEBIAN_FLAGS = flags=(); if command -v dpkg-buildflags >/dev/null 2>&1; then \
 	flags=(-DCMAKE_CXX_FLAGS="$(call DEB_FLAGS,CPPFLAGS) $(call DEB_FLAGS,CXXFLAGS) -ffile-prefix-map=$(abspath $(1))=." \
 		-DCMAKE_EXE_LINKER_FLAGS="$(call DEB_FLAGS,LDFLAGS)"); fi;
 
-.PHONY: all programs build demo test test-plain test-sanitize fuzz lint manlint format release-builds \
-	package package-check package-reproducible clean
+.PHONY: all programs build demo install uninstall test test-plain test-sanitize fuzz lint manlint format \
+	release-builds install-check package package-check package-reproducible clean
 
 all: programs
 
@@ -33,6 +34,17 @@ programs:
 	@bash .ci/install-deps demo
 	cmake -S . -B build -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build build -j $(JOBS) --target $(PROGRAMS)
+
+# The programs, their manual pages, completions and documents under PREFIX
+# (/usr/local unless given), staged under DESTDIR when it is set: `make`, then
+# `sudo make install`. uninstall removes what the last install wrote, under
+# the DESTDIR it used, and the folders it created once they are empty.
+install: programs
+	cmake --build build -j $(JOBS) --target manuals
+	DESTDIR="$(DESTDIR)" cmake --install build --prefix "$(PREFIX)"
+
+uninstall:
+	cmake --build build --target uninstall
 
 # Everything, warnings fatal.
 build:
@@ -56,7 +68,7 @@ demo: programs
 	echo "== framelog -f $$out/recording.csv -p $(DEMO_PORT) -u 0"; sed -E 's/.*\r//' $$out/framelog.log; \
 	echo "== $$out/recording.csv"; cat $$out/recording.csv
 
-test: test-plain test-sanitize lint fuzz release-builds package-check package-reproducible
+test: test-plain test-sanitize lint fuzz release-builds install-check package-check package-reproducible
 
 test-plain: build
 	ctest --test-dir build --output-on-failure -j $(JOBS)
@@ -127,6 +139,16 @@ release-builds:
 	cmake -S . -B build-nogtest -G "$(GENERATOR)" -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON \
 		| tee build-nogtest.log | grep 'GTest not found'
 	rm -f build-nogtest.log
+
+# make install and make uninstall as a user types them, staged in a folder.
+install-check: build
+	rm -rf build/staged && mkdir build/staged
+	$(MAKE) --no-print-directory install DESTDIR=$$PWD/build/staged PREFIX=/opt/dmxkit >/dev/null
+	test -x build/staged/opt/dmxkit/bin/showrun
+	test -f build/staged/opt/dmxkit/share/man/man1/framelog.1.gz -o -f build/staged/opt/dmxkit/share/man/man1/framelog.1
+	$(MAKE) --no-print-directory uninstall >/dev/null
+	test -z "$$(find build/staged -mindepth 1)"
+	rm -rf build/staged
 
 # A .tar.gz and, on Debian and Ubuntu, a .deb (install-deps brings dpkg-dev
 # for it), in build-package/ (or PACKAGE_DIR). Both are reproducible (see
