@@ -343,26 +343,24 @@ udp_flood::udp_flood(int port, std::vector<std::uint8_t> beat, int limit_ms)
         destination.sin_port = htons(static_cast<std::uint16_t>(port));
         destination.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         connect(fd, reinterpret_cast<sockaddr*>(&destination), sizeof destination);
-        const std::array<std::uint8_t, 12> other = {'n', 'o', 't', ' ', 'A', 'r', 't', 'D', 'm', 'x'};
-        const long long end = now_ms() + limit_ms;
-        for (long long next_beat = 0, now = now_ms(); !stop_ && now < end; now = now_ms()) {
-            if (!beat.empty() && now >= next_beat) {
-                send(fd, beat.data(), beat.size(), 0);
-                next_beat = now + 5;
-            }
+        std::array<std::uint8_t, 12> other = {'n', 'o', 't', ' ', 'A', 'r', 't', 'D', 'm', 'x'};
 #if defined(__linux__)
-            // One call for many datagrams: the receiver, with a call or two
-            // for each, falls behind and finds its queue never empty.
-            std::array<iovec, 64> parts{};
-            std::array<mmsghdr, 64> messages{};
-            for (std::size_t i = 0; i < messages.size(); ++i) {
-                parts[i] = {const_cast<std::uint8_t*>(other.data()), other.size()};
-                messages[i].msg_hdr.msg_iov = &parts[i];
-                messages[i].msg_hdr.msg_iovlen = 1;
-            }
-            sendmmsg(fd, messages.data(), static_cast<unsigned>(messages.size()), 0);
+        iovec part{other.data(), other.size()};
+        std::array<mmsghdr, 64> messages{};
+        for (mmsghdr& message : messages) {
+            message.msg_hdr.msg_iov = &part;
+            message.msg_hdr.msg_iovlen = 1;
+        }
+#endif
+        for (long long next_beat = 0, now = now_ms(), end = now + limit_ms; !stop_ && now < end; now = now_ms()) {
+            if (!beat.empty() && now >= next_beat && send(fd, beat.data(), beat.size(), 0) >= 0)
+                next_beat = now + 5;
+#if defined(__linux__)
+            // Many datagrams a call: the receiver, with a call or two for
+            // each, falls behind and never finds its queue empty.
+            sendmmsg(fd, messages.data(), messages.size(), 0);
 #else
-            for (int i = 0; i < 64; ++i)
+            for (std::size_t i = 0; i < 64; ++i)
                 send(fd, other.data(), other.size(), 0);
 #endif
         }

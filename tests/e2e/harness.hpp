@@ -113,8 +113,6 @@ std::vector<std::uint8_t> artdmx_packet(
 class udp_flood {
 public:
     udp_flood(int port, std::vector<std::uint8_t> beat = {}, int limit_ms = 8000);
-    udp_flood(const udp_flood&) = delete;
-    udp_flood& operator=(const udp_flood&) = delete;
     ~udp_flood();
 
 private:
