@@ -104,9 +104,14 @@ receive_event next_frame(artnet_receiver& receiver, std::span<pollfd> also_watch
     }
     const auto all = std::span(watched).first(also_watch.size() + 1);
     const std::int64_t deadline = timeout_ms == no_timeout ? 0 : monotonic_ns() + timeout_ms * ns_per_ms;
-    for (;;) {
+    for (bool first_pass = true;; first_pass = false) {
         const std::int64_t now = monotonic_ns();
         send_replies(receiver, now);
+        // Checked on every pass, not only when the socket is idle: a flood
+        // of other datagrams keeps it busy for ever. The first pass always
+        // looks, so that a wait of 0 still takes what is waiting.
+        if (!first_pass && timeout_ms != no_timeout && now >= deadline)
+            return receive_event::timed_out;
         const int wait
             = sooner(timeout_ms == no_timeout ? no_timeout : ms_until(deadline, now), node_wait_ms(receiver.node, now));
         watched[0] = {receiver.sock.get(), POLLIN, 0};
@@ -119,11 +124,8 @@ receive_event next_frame(artnet_receiver& receiver, std::span<pollfd> also_watch
             return receive_event::woken;
         if (std::ranges::any_of(also_watch, [](const pollfd& entry) { return entry.revents != 0; }))
             return receive_event::ready;
-        if (watched[0].revents == 0) {
-            if (timeout_ms != no_timeout && monotonic_ns() >= deadline)
-                return receive_event::timed_out;
-            continue; // a reply fell due
-        }
+        if (watched[0].revents == 0)
+            continue; // the time is up, or a reply fell due
         std::size_t length = 0;
         sockaddr_in source{};
         const receive_status status = receive_waiting(receiver, length, source);

@@ -108,6 +108,13 @@ bool answered_before(const poller_entry& a, const poller_entry& b)
     return a.answered != b.answered ? a.answered < b.answered : a.due < b.due;
 }
 
+// How many replies answer one poll: one per four universes that share Net
+// and Sub-Net; 64 with every universe of Net 0.
+std::size_t reply_count(const artnet_node& node)
+{
+    return node.ports.replies;
+}
+
 // When the budget holds the replies of one more answer.
 std::int64_t budget_ready_at(const artnet_node& node)
 {
@@ -190,6 +197,25 @@ int node_wait_ms(const artnet_node& node, std::int64_t now)
     return ms_until(soonest, now);
 }
 
+namespace {
+
+// The local address that datagrams to `destination` leave from.
+in_addr local_address_toward(const sockaddr_in& destination)
+{
+    // Connecting a datagram socket sends nothing; it only asks the routing
+    // table which local address would be used.
+    in_addr address{};
+    const unique_fd probe(::socket(AF_INET, SOCK_DGRAM, 0));
+    sockaddr_in local{};
+    socklen_t size = sizeof local;
+    if (probe && ::connect(probe.get(), reinterpret_cast<const sockaddr*>(&destination), sizeof destination) == 0
+        && ::getsockname(probe.get(), reinterpret_cast<sockaddr*>(&local), &size) == 0)
+        address = local.sin_addr;
+    return address;
+}
+
+// Takes the poll to answer at `now` and charges its replies to the budget
+// (true), or finds none due or no budget left (false).
 bool next_answer(artnet_node& node, std::int64_t now, sockaddr_in& poller)
 {
     if (budget_ready_at(node) > now)
@@ -209,11 +235,8 @@ bool next_answer(artnet_node& node, std::int64_t now, sockaddr_in& poller)
     return true;
 }
 
-std::size_t reply_count(const artnet_node& node)
-{
-    return node.ports.replies;
-}
-
+// The fields of reply `index` of an answer sent from `address` at `now`, the
+// node report counting `replies_sent` + 1.
 artpollreply_fields reply_fields(
     const artnet_node& node, std::size_t index, in_addr address, std::int64_t now, std::span<char> report)
 {
@@ -231,26 +254,15 @@ artpollreply_fields reply_fields(
     return fields;
 }
 
-namespace {
-
-// The local address that datagrams to `destination` leave from.
-in_addr local_address_toward(const sockaddr_in& destination)
-{
-    // Connecting a datagram socket sends nothing; it only asks the routing
-    // table which local address would be used.
-    in_addr address{};
-    const unique_fd probe(::socket(AF_INET, SOCK_DGRAM, 0));
-    sockaddr_in local{};
-    socklen_t size = sizeof local;
-    if (probe && ::connect(probe.get(), reinterpret_cast<const sockaddr*>(&destination), sizeof destination) == 0
-        && ::getsockname(probe.get(), reinterpret_cast<sockaddr*>(&local), &size) == 0)
-        address = local.sin_addr;
-    return address;
-}
-
 } // namespace
 
-bool send_due_replies(artnet_node& node, int sock, std::int64_t now)
+bool send_reply(int sock, std::span<const std::uint8_t> reply, const sockaddr_in& to)
+{
+    return ::sendto(sock, reply.data(), reply.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to)
+        == static_cast<ssize_t>(reply.size());
+}
+
+bool send_due_replies(artnet_node& node, int sock, std::int64_t now, reply_sender send)
 {
     bool moved = false;
     sockaddr_in poller{};
@@ -263,9 +275,7 @@ bool send_due_replies(artnet_node& node, int sock, std::int64_t now)
             build_artpollreply(packet, reply_fields(node, index, address, now, report));
             // An answer that cannot go out now is not retried: the controller
             // polls again. A refused destination refuses every reply.
-            if (::sendto(
-                    sock, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&poller), sizeof poller)
-                != static_cast<ssize_t>(packet.size()))
+            if (!send(sock, packet, poller))
                 break;
             ++node.replies_sent;
         }
@@ -287,4 +297,13 @@ void print_node_line(std::FILE* out, const artnet_node& node)
     std::array<char, INET_ADDRSTRLEN> address{};
     ::inet_ntop(AF_INET, &node.last_address, address.data(), address.size());
     std::fprintf(out, "at %s\n", address.data());
+}
+
+void print_unannounced_line(std::FILE* out, const artnet_node& node)
+{
+    const std::size_t left_out = node.ports.left_out;
+    if (left_out == 0)
+        return;
+    std::fprintf(out, "Warning: %zu universe%s not announced: a node answers ArtPoll with at most %zu replies\n",
+        left_out, left_out == 1 ? " is" : "s are", most_replies);
 }

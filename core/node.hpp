@@ -25,7 +25,7 @@
 constexpr std::size_t pollers_capacity = 32;
 // A port counts as outputting while its frames came within this time.
 constexpr std::int64_t outputting_window_ns = 4'000'000'000;
-// With every universe: 64 replies of 4 ports.
+// With every universe of Net 0: 64 replies of 4 ports.
 constexpr std::size_t all_universe_replies = 256 / ports_per_reply;
 // At most one poll a second from an address is answered; controllers poll
 // every 2.5 to 3 seconds.
@@ -81,27 +81,23 @@ void note_frame(artnet_node& node, std::uint16_t universe, std::int64_t now);
 bool take_poll(artnet_node& node, std::span<const std::uint8_t> datagram, const sockaddr_in& source, std::int64_t now);
 // Milliseconds until the next reply is due, or no_timeout.
 int node_wait_ms(const artnet_node& node, std::int64_t now);
-// Takes the poll to answer at `now` and charges its replies to the budget
-// (true), or finds none due or no budget left (false). Among the polls due,
-// quiet addresses go before noisy ones, and those answered before in turn,
-// the one answered longest ago first, so that no address takes another's turn.
-bool next_answer(artnet_node& node, std::int64_t now, sockaddr_in& poller);
-// Sends the replies that are due from `sock`. True when replies went out,
-// from another address than the replies before them (the first included):
-// the caller may report it. A destination the system refuses, such as a
-// directed broadcast address of a local network, gets nothing and changes
-// nothing.
-bool send_due_replies(artnet_node& node, int sock, std::int64_t now);
+// Sends one reply from `sock` to `to`; false when it did not go out whole.
+using reply_sender = bool (*)(int sock, std::span<const std::uint8_t> reply, const sockaddr_in& to);
+bool send_reply(int sock, std::span<const std::uint8_t> reply, const sockaddr_in& to);
+// Sends the replies that are due from `sock`, one per group of ports. True
+// when replies went out, from another address than the replies before them
+// (the first included): the caller may report it. A destination the system
+// refuses, such as a directed broadcast address of a local network, gets
+// nothing and changes nothing. Among the polls due, quiet addresses go
+// before noisy ones, and those answered before in turn, the one answered
+// longest ago first, so that no address takes another's turn.
+bool send_due_replies(artnet_node& node, int sock, std::int64_t now, reply_sender send = send_reply);
 
 // The report line: `Answering ArtPoll as "dmxkit <program>"`, then "at" and
 // the address the last replies went out from, or "on every network" before
 // the first.
 void print_node_line(std::FILE* out, const artnet_node& node);
 
-// How many replies answer one poll: one per four universes that share Net
-// and Sub-Net; 64 with every universe.
-std::size_t reply_count(const artnet_node& node);
-// The fields of reply `index` of an answer sent from `address` at `now`, the
-// node report counting `replies_sent` + 1.
-artpollreply_fields reply_fields(
-    const artnet_node& node, std::size_t index, in_addr address, std::int64_t now, std::span<char> report);
+// When some universes had no room in the replies, a line saying how many are
+// not announced; nothing otherwise.
+void print_unannounced_line(std::FILE* out, const artnet_node& node);

@@ -5,6 +5,7 @@
 void set_ports(node_ports& ports, std::span<const std::uint16_t> universes)
 {
     ports.count = 0;
+    ports.left_out = 0;
     for (const std::uint16_t universe : universes) {
         const auto taken = std::span(ports.universes).first(ports.count);
         if (ports.count < most_node_ports && std::ranges::find(taken, universe) == taken.end())
@@ -13,12 +14,19 @@ void set_ports(node_ports& ports, std::span<const std::uint16_t> universes)
     const auto taken = std::span(ports.universes).first(ports.count);
     std::ranges::sort(taken);
     ports.last_frame.fill(0);
-    // A new reply where Net and Sub-Net change, or after four ports.
+    // A new reply where Net and Sub-Net change, or after four ports; the
+    // ports that would start a reply past the last number are left out.
     ports.replies = 0;
     for (std::size_t i = 0; i < ports.count; ++i) {
         const std::size_t first = ports.replies == 0 ? 0 : ports.reply_start[ports.replies - 1];
-        if (ports.replies == 0 || i - first == ports_per_reply || taken[i] >> 4 != taken[first] >> 4)
-            ports.reply_start[ports.replies++] = static_cast<std::uint16_t>(i);
+        if (ports.replies != 0 && i - first < ports_per_reply && taken[i] >> 4 == taken[first] >> 4)
+            continue;
+        if (ports.replies == most_replies) {
+            ports.left_out = ports.count - i;
+            ports.count = i;
+            break;
+        }
+        ports.reply_start[ports.replies++] = static_cast<std::uint16_t>(i);
     }
     ports.reply_start[ports.replies] = static_cast<std::uint16_t>(ports.count);
 }

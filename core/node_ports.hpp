@@ -12,6 +12,9 @@
 
 // The most ports a node announces: a whole rig of 256 universes.
 constexpr std::size_t most_node_ports = 256;
+// Replies are numbered by BindIndex from 1 to 255 in one byte; 0 would name
+// the root device, so a 256th reply has no number of its own.
+constexpr std::size_t most_replies = 255;
 
 struct node_ports {
     std::array<std::uint16_t, most_node_ports> universes{}; // sorted, each once
@@ -20,9 +23,12 @@ struct node_ports {
     // Reply r describes the ports from reply_start[r] up to reply_start[r + 1].
     std::array<std::uint16_t, most_node_ports + 1> reply_start{};
     std::size_t replies = 0;
+    std::size_t left_out = 0; // universes past the last reply
 };
 
-// The ports for `universes` (15-bit Port-Addresses; the first 256 distinct).
+// The ports for `universes` (15-bit Port-Addresses; the first 256 distinct),
+// as far as they fit in most_replies replies; those that do not are counted
+// in `left_out`.
 void set_ports(node_ports& ports, std::span<const std::uint16_t> universes);
 // A frame for `universe` came in at `now`; universes without a port are
 // passed over.

@@ -66,7 +66,7 @@ bool install_handler(int signal_number, void (*handler)(int), bool restart)
 
 void install_stop_handlers()
 {
-    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP})
+    for (const int signal_number : stop_signals)
         install_handler(signal_number, signal_handler);
 }
 

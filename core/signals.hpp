@@ -3,6 +3,7 @@
 // wake-up pipe through which a handler ends any wait at once (even one that
 // begins just after the signal), and the one wait every loop uses.
 
+#include <array>
 #include <csignal>
 #include <cstddef>
 #include <span>
@@ -14,7 +15,9 @@
 extern volatile std::sig_atomic_t running;
 // Clears `running` and wakes the wait (wake_waiter).
 void signal_handler(int signal_number);
-// signal_handler for SIGINT, SIGTERM and SIGHUP.
+// The signals that ask a program to stop.
+constexpr std::array<int, 3> stop_signals = {SIGINT, SIGTERM, SIGHUP};
+// signal_handler for the stop signals.
 void install_stop_handlers();
 // Installs `handler` without SA_RESTART, so that a blocking call (the open of
 // a FIFO, a read of a pipe, a wait) returns at once with EINTR, and sets up

@@ -212,8 +212,10 @@ void print_report(const cuetrig_settings& settings, const artnet_node& node)
 {
     const watch_config& config = settings.watch;
     std::fprintf(stderr, "Monitoring Universe %d, Channel %d\n", config.universe, config.channel_index + 1);
-    if (node.enabled)
+    if (node.enabled) {
         print_node_line(stderr, node);
+        print_unannounced_line(stderr, node);
+    }
     if (!config.high_command.empty())
         std::fprintf(stderr, "High command: %s\n", config.high_command[0]);
     if (!config.low_command.empty())

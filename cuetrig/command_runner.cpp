@@ -1,16 +1,15 @@
 #include "command_runner.hpp"
 
+#include "child_process.hpp"
+
 #include <array>
 #include <cerrno>
 #include <charconv>
-#include <csignal>
 #include <cstdio>
 #include <new>
 #include <span>
 #include <string_view>
 
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 // glibc declares it in unistd.h; other systems leave it to the program.
@@ -19,11 +18,6 @@ extern char** environ;
 #endif
 
 namespace {
-
-// The signals cuetrig catches to stop (install_stop_handlers); it ignores
-// none. A command starts with their default actions and with no signal
-// blocked, as it would from a shell, whatever cuetrig inherited.
-constexpr std::array<int, 3> stop_signals = {SIGINT, SIGTERM, SIGHUP};
 
 // The transition's variables, in the order they join the environment.
 constexpr std::array<std::string_view, 5> event_names
@@ -71,30 +65,6 @@ void build_environment(command_environment& environment, std::uint16_t universe,
     environment.entries.push_back(nullptr);
 }
 
-// posix_spawnp's attributes: the stop signals' default actions and an empty
-// signal mask.
-class spawn_attributes {
-public:
-    spawn_attributes()
-    {
-        ::posix_spawnattr_init(&attributes_);
-        sigset_t signals;
-        sigemptyset(&signals);
-        ::posix_spawnattr_setsigmask(&attributes_, &signals);
-        for (const int signal_number : stop_signals)
-            sigaddset(&signals, signal_number);
-        ::posix_spawnattr_setsigdefault(&attributes_, &signals);
-        ::posix_spawnattr_setflags(&attributes_, static_cast<short>(POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF));
-    }
-    spawn_attributes(const spawn_attributes&) = delete;
-    spawn_attributes& operator=(const spawn_attributes&) = delete;
-    ~spawn_attributes() { ::posix_spawnattr_destroy(&attributes_); }
-    const posix_spawnattr_t* get() const { return &attributes_; }
-
-private:
-    posix_spawnattr_t attributes_{};
-};
-
 // Under the name of the call that started commands before posix_spawnp, so
 // that the message reads as it always did; then the command's first word as
 // configured.
@@ -104,55 +74,6 @@ void report_start_failure(int error, const char* name)
     std::perror("execvp");
     std::fprintf(stderr, "Command: %s\n", name);
 }
-
-// posix_spawnp, unlike execvp, does not hand a file without a "#!" line to
-// /bin/sh. Such a command starts as it always did, by execvp in a forked
-// child. Returns 0, or the error that kept the child from being made.
-int start_script(char* const command[], char* const environment[], const char* name, pid_t& child)
-{
-    child = ::fork();
-    if (child < 0)
-        return errno;
-    if (child == 0) {
-        for (const int signal_number : stop_signals)
-            std::signal(signal_number, SIG_DFL);
-        sigset_t none;
-        sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        environ = const_cast<char**>(environment);
-        ::execvp(command[0], command);
-        report_start_failure(errno, name);
-        ::_exit(1); // not exit: the parent's stdio buffers and atexit handlers are not the child's
-    }
-    return 0;
-}
-
-// Returns 0 and the child, or the error that kept the command from starting.
-int start_command(char* const command[], char* const environment[], const char* name, pid_t& child)
-{
-    const spawn_attributes attributes;
-    const int error = ::posix_spawnp(&child, command[0], nullptr, attributes.get(), command, environment);
-    return error == ENOEXEC ? start_script(command, environment, name, child) : error;
-}
-
-// The exit status, 128 + the signal that ended the child (as shells report
-// it), or -1 when the child could not be waited for.
-int wait_for(pid_t child)
-{
-    // A stop signal must not leave the command running unwaited-for: the
-    // loop ends only once it is over.
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0)
-        if (errno != EINTR)
-            return -1;
-    if (WIFSIGNALED(status))
-        return 128 + WTERMSIG(status);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-} // namespace
-
-namespace {
 
 // Fills `words` with the expanded copies of the first `count` words of
 // `argv`, and `expanded` with pointers to them and a null pointer, as execvp
@@ -207,12 +128,18 @@ int execute_command(const argument_vector& argv, bool value_mode, std::uint16_t 
         std::fprintf(stderr, "Error: Memory allocation failed\n");
         return -1;
     }
+    // A stop signal must not leave the command running unwaited-for: the
+    // loop ends only once it is over.
+    child_start start;
+    start.command = command;
+    start.environment = environment.entries.data();
+    start.scripts = true;
     pid_t child = -1;
-    if (const int error = start_command(command, environment.entries.data(), argv[0], child); error != 0) {
+    if (const int error = start_child(start, child); error != 0) {
         report_start_failure(error, argv[0]);
         return 1;
     }
-    return wait_for(child);
+    return wait_for_child(child);
 }
 
 namespace {

@@ -1,7 +1,7 @@
 #pragma once
-// cuetrig's command runner: starting one command (its words expanded in value
-// mode, the transition in its environment) and waiting for it. Apart from the
-// transitions so that how a process is started stays in one place.
+// cuetrig's command runner: one command's words (expanded in value mode) and
+// environment (the transition's variables), started as the core starts every
+// child process, and waited for.
 
 #include <cstddef>
 #include <cstdint>

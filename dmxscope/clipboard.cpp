@@ -1,35 +1,21 @@
 #include "clipboard.hpp"
 
+#include "child_process.hpp"
 #include "clock.hpp"
 #include "signals.hpp"
 #include "udp.hpp"
 
 #include <array>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <string>
 #include <string_view>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-// glibc declares it in unistd.h; other systems leave it to the program.
-#if !defined(__GLIBC__)
-extern char** environ;
-#endif
-
 namespace {
-
-// How long a command asked to end with SIGTERM gets before SIGKILL.
-constexpr int grace_steps = 10;
-constexpr long grace_step_ns = 5'000'000;
 
 bool is_set(const char* variable)
 {
@@ -52,15 +38,6 @@ bool on_path(std::string_view name, const char* path)
     }
 }
 
-bool close_on_exec_pipe(std::array<int, 2>& ends)
-{
-    if (::pipe(ends.data()) != 0)
-        return false;
-    for (const int end : ends)
-        ::fcntl(end, F_SETFD, FD_CLOEXEC);
-    return true;
-}
-
 // The CSV text in `buffer`; empty when it did not fit (it always does).
 std::string_view render_csv(
     std::array<char, csv_text_capacity>& buffer, std::uint16_t universe, dmx_levels levels, std::size_t count)
@@ -70,22 +47,6 @@ std::string_view render_csv(
         return {};
     const long length = std::ftell(text.get());
     return length > 0 ? std::string_view(buffer.data(), static_cast<std::size_t>(length)) : std::string_view();
-}
-
-// Asks the command to end, then makes it, and reaps it.
-void end_command(pid_t pid)
-{
-    ::kill(pid, SIGTERM);
-    int status = 0;
-    for (int step = 0; step < grace_steps; ++step) {
-        if (::waitpid(pid, &status, WNOHANG) == pid)
-            return;
-        const timespec pause{0, grace_step_ns};
-        ::nanosleep(&pause, nullptr);
-    }
-    ::kill(pid, SIGKILL);
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
 }
 
 // Writes what the pipe takes now; closes it once the whole text is in, so
@@ -140,19 +101,13 @@ bool start_export(clipboard_export& job, const char* const* command, std::uint16
     std::size_t count, std::int64_t now)
 {
     const std::string_view text = render_csv(job.text, universe, levels, count);
-    std::array<int, 2> ends{};
-    if (text.empty() || !close_on_exec_pipe(ends))
+    if (text.empty() || !open_pipe(job.from_monitor, job.to_command))
         return false;
-    job.from_monitor.reset(ends[0]);
-    job.to_command.reset(ends[1]);
-
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_adddup2(&actions, job.from_monitor.get(), STDIN_FILENO);
+    child_start start;
+    start.command = const_cast<char* const*>(command);
+    start.input = job.from_monitor.get();
     pid_t pid = -1;
-    const int spawned = ::posix_spawnp(&pid, command[0], &actions, nullptr, const_cast<char* const*>(command), environ);
-    ::posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
+    if (start_child(start, pid) != 0) {
         job.to_command.reset();
         job.from_monitor.reset();
         return false;
@@ -175,27 +130,25 @@ export_state continue_export(clipboard_export& job, std::int64_t now)
     if (job.pid < 0)
         return export_state::failed;
     feed_command(job);
-    int status = 0;
-    const pid_t ended = ::waitpid(job.pid, &status, WNOHANG);
-    if (ended == 0 && now < job.deadline)
+    const int status = check_child(job.pid);
+    if (status == child_running && now < job.deadline)
         return export_state::under_way;
-    if (ended == 0)
-        end_command(job.pid);
+    if (status == child_running)
+        end_child(job.pid);
     job.pid = -1;
     job.to_command.reset();
     int unread = 0;
     ::ioctl(job.from_monitor.get(), FIONREAD, &unread);
     job.from_monitor.reset();
     const bool read_all = !job.feed_failed && job.written == job.length && unread == 0;
-    return ended == 0 || !read_all || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ? export_state::failed
-                                                                                     : export_state::succeeded;
+    return status == 0 && read_all ? export_state::succeeded : export_state::failed;
 }
 
 void cancel_export(clipboard_export& job)
 {
     if (job.pid < 0)
         return;
-    end_command(job.pid);
+    end_child(job.pid);
     job.pid = -1;
     job.to_command.reset();
     job.from_monitor.reset();

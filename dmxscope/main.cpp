@@ -87,8 +87,10 @@ void print_report(const monitor_settings& settings, const artnet_node& node)
         std::printf(" (all universes)\n");
     else
         std::printf(" (universe %d only)\n", settings.universe_filter);
-    if (node.enabled)
+    if (node.enabled) {
         print_node_line(stdout, node);
+        print_unannounced_line(stderr, node);
+    }
     std::printf("Press 'b' to toggle display mode | Ctrl+C to exit\n\n");
     std::fflush(stdout);
 }

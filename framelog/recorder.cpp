@@ -149,8 +149,10 @@ void print_startup_report(const recorder_settings& settings, const artnet_node& 
         std::fprintf(stderr, " (all universes)\n");
     else
         std::fprintf(stderr, " (universe %d only)\n", settings.universe);
-    if (node.enabled)
+    if (node.enabled) {
         print_node_line(stderr, node);
+        print_unannounced_line(stderr, node);
+    }
     if (settings.min_delay != 0)
         std::fprintf(stderr, "Minimum delay: %d ms\n", settings.min_delay);
     std::fprintf(stderr, "Press Ctrl+C to stop\n");

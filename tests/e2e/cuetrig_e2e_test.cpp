@@ -184,6 +184,16 @@ TEST(CuetrigE2E, DatagramsLostBehindASlowCommandAreCounted)
     process p({"cuetrig", "-p", std::to_string(port), "-u", "1", "-c", "1", "-t", "high", "--", "sleep", "1"},
         input_mode::null_device, {"LD_PRELOAD=" FAULTS_LIBRARY, "FAULTS_RECEIVE_BUFFER=4096"});
     ASSERT_TRUE(p.wait_for_err(ready)) << p.err();
+    { // a steady level among a flood: no command runs, and the loss is told once a second at most
+        const udp_flood flood(port, artdmx_packet(1, {0, 0}), 2500);
+        ASSERT_TRUE(p.wait_for_err("lost (the receive queue was full)\n"));
+        usleep(2'000'000);
+    }
+    std::size_t told = 0;
+    for (std::size_t at = 0; (at = p.err().find("queue was full", at + 1)) != std::string::npos;)
+        ++told;
+    EXPECT_LE(told, 4u) << p.err();
+    EXPECT_EQ(p.err().find("while the command ran"), std::string::npos);
     send_udp(port, artdmx_packet(1, {0, 0}));
     send_udp(port, artdmx_packet(1, {200, 0}));
     ASSERT_TRUE(p.wait_for_err("Trigger (low->high)"));

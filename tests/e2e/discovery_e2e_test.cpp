@@ -57,9 +57,10 @@ TEST(DiscoveryE2E, AReceiverWithMinusNAnswersAPollFromItsOwnPort)
         udp_capture controller;
         // A frame of universe 5 first, so that the port reports output.
         controller.send_to(port, artdmx_packet(5, {200}));
-        usleep(300'000); // dmxscope takes datagrams after its start-up pause
         controller.send_to(port, art_poll);
-        const auto reply = controller.receive_arrival(2500);
+        // dmxscope takes datagrams after its start-up pause of a second; the
+        // reply comes up to a second after the poll.
+        const auto reply = controller.receive_arrival(6000);
         ASSERT_TRUE(reply);
         EXPECT_EQ(reply->source_port, port) << "answered from the receiving socket";
         const std::vector<std::uint8_t>& r = reply->bytes;
@@ -99,19 +100,20 @@ TEST(DiscoveryE2E, PollsAreNotFramesAndGoUnansweredWithoutMinusN)
         ASSERT_TRUE(r.wait_for_err("Press Ctrl+C to stop\n"));
         ASSERT_TRUE(t.wait_for_err("Press Ctrl+C to exit\n"));
         // Both receivers share the port: only a broadcast reaches both.
-        const auto both = [&](const std::vector<std::uint8_t>& datagram) {
+        for (const auto& datagram :
+            {artdmx_packet(0, {0}), art_poll, artdmx_packet(0, {200}), art_poll, artdmx_packet(0, {200})})
             send_udp(port, datagram, "127.255.255.255");
-            usleep(50'000);
-        };
-        both(artdmx_packet(0, {0}));
-        both(art_poll);
-        both(artdmx_packet(0, {200}));
-        both(art_poll);
-        both(artdmx_packet(0, {200}));
-        usleep(1'000'000); // an address is answered once a second, and the polls above came from it too
-        // A poll to the controller's own socket is answered only with -N.
-        controller.send_to(port, art_poll);
-        EXPECT_EQ(controller.receive(1500).has_value(), node);
+        ASSERT_TRUE(r.wait_for_err("Packets: 3 ("));
+        ASSERT_TRUE(t.wait_for_out("fired\n"));
+        // A poll to the controller's own socket is answered only with -N. Its
+        // address polled above, and an address is answered once a second:
+        // the controller polls again until then.
+        bool answered = false;
+        for (int i = 0; i < (node ? 10 : 2) && !answered; ++i) {
+            controller.send_to(port, art_poll);
+            answered = controller.receive(600).has_value();
+        }
+        EXPECT_EQ(answered, node);
         EXPECT_EQ(r.stop(SIGINT), 0);
         EXPECT_EQ(t.stop(SIGINT), 0);
         EXPECT_NE(r.err().find("Frames recorded: 2 (only changes)\nPackets received: 3\n"), std::string::npos)
@@ -139,11 +141,13 @@ TEST(DiscoveryE2E, AOneAddressFloodBesideAPollingController)
     connect(controller.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
     std::array<udp_capture, 40> flood; // 40 ports of 127.0.0.1
     // A few hundred polls a second; the controller polls at 0, 2.5 and 5 s
-    // and wants each poll answered (by 64 replies) within 3 s.
+    // and wants each poll answered (by 64 replies) within 3 s: 4 s here, as
+    // a loaded machine may run the node late (the node's unit test holds it
+    // to 3 s).
     std::int64_t unanswered_since = 0;
     for (std::int64_t i = 0, polls = 0, start = monotonic_ns(), now = start; polls < 3 || unanswered_since != 0;
          ++i, now = monotonic_ns()) {
-        ASSERT_LT(now - (unanswered_since == 0 ? now : unanswered_since), 3'000'000'000) << "poll " << polls;
+        ASSERT_LT(now - (unanswered_since == 0 ? now : unanswered_since), 4'000'000'000) << "poll " << polls;
         flood[static_cast<std::size_t>(i) % flood.size()].send_to(port, art_poll);
         if (polls < 3 && now - start >= polls * 2'500'000'000) {
             send(controller.get(), art_poll.data(), art_poll.size(), 0);

@@ -604,6 +604,23 @@ TEST(DmxscopeE2E, AHangingExportIsEndedAndTheMonitorGoesOn)
     }
 }
 
+TEST(DmxscopeE2E, AFloodOfOtherDatagramsHoldsUpNeitherTheScreenNorAnExportsEnd)
+{
+    fake_xclip clip("exec sleep 30");
+    const int port = free_udp_port();
+    monitor m({"-p", std::to_string(port)}, clip.env());
+    ASSERT_TRUE(m.wait_for("\n\n"));
+    send(port, 1, {1});
+    ASSERT_TRUE(m.wait_for_screen("(Packets: 1)"));
+    m.type("c");
+    const long long start = now_ms();
+    const udp_flood flood(port, artdmx_packet(2, {2}));
+    EXPECT_TRUE(m.wait_for_screen("Universe 2 (", 3000)) << "a new frame reaches the screen";
+    EXPECT_TRUE(m.wait_for_err("Error: Could not open clipboard\n", 6000));
+    EXPECT_LT(now_ms() - start, 5000) << "the export ends after its 3 s";
+    EXPECT_EQ(m.stop(SIGINT), 0);
+}
+
 // The lines of the last screen, colour sequences left out.
 std::vector<std::string> screen_lines(const std::string& screen)
 {

@@ -3,12 +3,14 @@
 // they print and their exit status, and exchange datagrams with them on
 // loopback. Every wait has a deadline.
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <thread>
 #include <vector>
 
 // The built program of that name.
@@ -104,6 +106,19 @@ void send_udp(int port, std::span<const std::uint8_t> datagram, const char* addr
 // An ArtDmx datagram made by the codec.
 std::vector<std::uint8_t> artdmx_packet(
     std::uint16_t universe, const std::vector<std::uint8_t>& levels, std::uint8_t sequence = 1);
+
+// Datagrams that are not ArtDmx sent to 127.0.0.1:`port` as fast as one
+// thread can, and `beat` (unless empty) every 5 ms among them, from the start
+// until the object goes or `limit_ms` has passed.
+class udp_flood {
+public:
+    udp_flood(int port, std::vector<std::uint8_t> beat = {}, int limit_ms = 8000);
+    ~udp_flood();
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
 
 // A fresh folder, removed with everything in it when the object goes.
 struct temp_dir {

@@ -1,4 +1,5 @@
 #include "artpoll.hpp"
+#include "clock.hpp"
 #include "node.hpp"
 #include "options.hpp"
 
@@ -7,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,33 @@ std::string text_at(const std::array<std::uint8_t, artpollreply_size>& reply, st
     const auto* start = reinterpret_cast<const char*>(reply.data() + offset);
     EXPECT_EQ(start[size - 1], '\0') << "every name ends with a zero";
     return std::string(start, strnlen(start, size));
+}
+
+struct sent_reply {
+    std::array<std::uint8_t, artpollreply_size> bytes{};
+    sockaddr_in to{};
+};
+std::vector<sent_reply> sent;
+
+bool record_reply(int, std::span<const std::uint8_t> reply, const sockaddr_in& to)
+{
+    sent.push_back({});
+    std::copy(reply.begin(), reply.end(), sent.back().bytes.begin());
+    sent.back().to = to;
+    return true;
+}
+
+// The replies to a poll from 127.0.0.1 taken at `now`, sent when it falls due.
+std::vector<sent_reply> answer_poll(artnet_node& node, std::int64_t now)
+{
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    from.sin_port = htons(1024);
+    EXPECT_TRUE(take_poll(node, poll_packet(0, 14, 14), from, now));
+    sent.clear();
+    send_due_replies(node, -1, now + node_wait_ms(node, now) * ns_per_ms, record_reply);
+    return sent;
 }
 
 } // namespace
@@ -64,16 +93,14 @@ TEST(ArtPoll, ReplyForOneUniverseFieldByField)
     start_node(node, "framelog", 0xa7, false);
     node.replies_sent = 41;
     note_frame(node, 0xa7, 1'000'000'000);
-    std::array<char, 64> report{};
-    in_addr address{};
-    inet_pton(AF_INET, "192.168.1.20", &address);
-    std::array<std::uint8_t, artpollreply_size> reply{};
-    build_artpollreply(reply, reply_fields(node, 0, address, 2'000'000'000, report));
+    const std::vector<sent_reply> replies = answer_poll(node, 1'000'000'000);
+    ASSERT_EQ(replies.size(), 1u);
+    const auto& reply = replies[0].bytes;
 
     const std::vector<std::uint8_t> head(reply.begin(), reply.begin() + 26);
     EXPECT_EQ(head,
-        (std::vector<std::uint8_t>{'A', 'r', 't', '-', 'N', 'e', 't', 0, 0x00, 0x21, 192, 168, 1, 20, 0x36, 0x19, 1, 0,
-            0, 0x0a, 0x00, 0xff, 0, 0, 0, 0}));
+        (std::vector<std::uint8_t>{'A', 'r', 't', '-', 'N', 'e', 't', 0, 0x00, 0x21, 127, 0, 0, 1, 0x36, 0x19, 1, 0, 0,
+            0x0a, 0x00, 0xff, 0, 0, 0, 0}));
     EXPECT_EQ(text_at(reply, 26, 18), "dmxkit framelog");
     EXPECT_EQ(text_at(reply, 44, 64).rfind("dmxkit framelog on ", 0), 0u);
     EXPECT_EQ(text_at(reply, 108, 64), "#0001 [0042] dmxkit framelog ok");
@@ -83,40 +110,62 @@ TEST(ArtPoll, ReplyForOneUniverseFieldByField)
             0, 1, 0x80, 0, 0, 0, 0, 0, 0, 0, 0x80, 0, 0, 0, 0, 0, 0, 0, 7, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
     const std::vector<std::uint8_t> tail(reply.begin() + 200, reply.end());
     std::vector<std::uint8_t> expected(tail.size(), 0);
-    expected[207 - 200] = 192; // BindIp
-    expected[208 - 200] = 168;
-    expected[209 - 200] = 1;
-    expected[210 - 200] = 20;
+    expected[207 - 200] = 127; // BindIp
+    expected[210 - 200] = 1;
     expected[211 - 200] = 1;    // BindIndex
     expected[212 - 200] = 0x08; // Status2: 15-bit Port-Addresses
     EXPECT_EQ(tail, expected);
+    EXPECT_EQ(replies[0].to.sin_port, htons(1024)) << "to the poller's port";
 
     // No frame for five seconds: the port no longer outputs.
-    build_artpollreply(reply, reply_fields(node, 0, address, 6'000'000'000, report));
-    EXPECT_EQ(reply[182], 0);
+    EXPECT_EQ(answer_poll(node, 6'000'000'000).at(0).bytes[182], 0);
 }
 
-TEST(ArtPoll, EveryUniverseTakes64RepliesOfFourPorts)
+TEST(ArtPoll, RepliesGroupUniversesByNetAndSubNetAndNeverReuseABindIndex)
 {
-    artnet_node node;
-    start_node(node, "dmxscope", no_universe, true);
-    ASSERT_EQ(reply_count(node), 64u);
-    note_frame(node, 254, 1);
-    const in_addr address{};
-    for (const std::size_t index : {0u, 1u, 63u}) {
-        std::array<char, 64> report{};
-        std::array<std::uint8_t, artpollreply_size> reply{};
-        build_artpollreply(reply, reply_fields(node, index, address, 2, report));
-        SCOPED_TRACE(index);
-        EXPECT_EQ(reply[211], index + 1) << "BindIndex";
-        EXPECT_EQ(reply[173], 4) << "NumPorts";
-        EXPECT_EQ(reply[18], 0) << "NetSwitch";
-        EXPECT_EQ(reply[19], index * 4 / 16) << "SubSwitch";
-        for (std::size_t port = 0; port < 4; ++port) {
-            EXPECT_EQ(reply[174 + port], 0x80);
-            EXPECT_EQ(reply[190 + port], (index * 4 + port) & 0x0f) << "SwOut";
-            EXPECT_EQ(reply[182 + port], index * 4 + port == 254 ? 0x80 : 0) << "GoodOutputA";
+    // {every universe of Net 0, universes, replies, universes left out}
+    std::array<std::uint16_t, 256> every{};
+    std::array<std::uint16_t, 256> apart{}; // each in a Sub-Net of its own
+    std::array<std::uint16_t, 256> shared{};
+    for (std::uint16_t i = 0; i < 256; ++i) {
+        every[i] = i;
+        apart[i] = static_cast<std::uint16_t>(i * 16);
+        shared[i] = static_cast<std::uint16_t>(i == 255 ? 1 : i * 16);
+    }
+    const struct {
+        bool all;
+        std::span<const std::uint16_t> universes;
+        std::size_t replies, left_out;
+    } cases[] = {
+        {true, every, 64, 0},
+        {false, every, 64, 0},
+        {false, apart, 255, 1},
+        {false, shared, 255, 0},
+    };
+    for (const auto& c : cases) {
+        artnet_node node;
+        if (c.all)
+            start_node(node, "dmxscope", no_universe, true);
+        else
+            start_node(node, "framelog", c.universes);
+        note_frame(node, 254, 1);
+        const std::vector<sent_reply> replies = answer_poll(node, 1);
+        ASSERT_EQ(replies.size(), c.replies);
+        EXPECT_EQ(node.ports.left_out, c.left_out);
+        std::vector<std::uint16_t> announced;
+        for (std::size_t index = 0; index < replies.size(); ++index) {
+            const auto& reply = replies[index].bytes;
+            SCOPED_TRACE(index);
+            ASSERT_EQ(reply[211], index + 1) << "BindIndex";
+            for (std::size_t port = 0; port < reply[173]; ++port) {
+                announced.push_back(static_cast<std::uint16_t>(reply[18] << 8 | reply[19] << 4 | reply[190 + port]));
+                EXPECT_EQ(reply[174 + port], 0x80);
+                EXPECT_EQ(reply[182 + port], announced.back() == 254 ? 0x80 : 0) << "GoodOutputA";
+            }
         }
+        std::vector<std::uint16_t> expected(c.universes.begin(), c.universes.end() - c.left_out);
+        std::ranges::sort(expected);
+        EXPECT_EQ(announced, expected);
     }
 }
 
@@ -150,11 +199,16 @@ TEST(ArtPoll, NodeKeepsAPollingControllerAnsweredThroughFloodsAndRepliesLittle)
             from.sin_port = htons(static_cast<std::uint16_t>(1024 + i / flooders % 40));
             take_poll(node, poll_packet(0, 14, 14), from, now);
             unanswered_since = controller && unanswered_since == 0 ? now : unanswered_since;
-            for (sockaddr_in to{}; next_answer(node, now, to); replies.insert(replies.end(), reply_count(node), now))
-                unanswered_since = to.sin_addr.s_addr == htonl(0x0a000002) ? 0 : unanswered_since;
+            sent.clear();
+            send_due_replies(node, -1, now, record_reply);
+            for (const sent_reply& reply : sent) {
+                replies.push_back(now);
+                unanswered_since = reply.to.sin_addr.s_addr == htonl(0x0a000002) ? 0 : unanswered_since;
+            }
             ASSERT_LT(now - (unanswered_since == 0 ? now : unanswered_since), 3 * second) << first << " x " << flooders;
         }
-        EXPECT_LE(replies.size() / reply_count(node), static_cast<std::size_t>(most_answers)) << first;
+        EXPECT_LE(replies.size() / (all != 0 ? all_universe_replies : 1), static_cast<std::size_t>(most_answers))
+            << first;
         for (std::size_t k = 256; k < replies.size(); ++k)
             ASSERT_GT(replies[k] - replies[k - 256], second) << "more than 256 replies in one second";
     }
