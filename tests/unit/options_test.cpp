@@ -1,0 +1,52 @@
+#include "options.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+TEST(Options, ChecksAcceptTheirRangesAndPrintTheirMessages)
+{
+    const struct {
+        char kind;
+        const char* text;
+        bool ok;
+        int value;
+        const char* message;
+    } cases[] = {
+        {'u', "0", true, 0, ""},
+        {'u', "255", true, 255, ""},
+        {'u', "abc", true, 0, ""},
+        {'u', "256", false, 0, "Universe must be between 0 and 255\n"},
+        {'u', "-1", false, 0, "Universe must be between 0 and 255\n"},
+        {'u', "4294967297", false, 0, "Universe must be between 0 and 255\n"},
+        {'p', "1", true, 1, ""},
+        {'p', "65535", true, 65535, ""},
+        {'p', "6454x", true, 6454, ""},
+        {'p', "0", false, 0, "Invalid port: 0\n"},
+        {'p', "65536", false, 0, "Invalid port: 65536\n"},
+        {'p', "abc", false, 0, "Invalid port: abc\n"},
+        {'p', "4294973750", false, 0, "Invalid port: 4294973750\n"},
+        {'c', "1", true, 1, ""},
+        {'c', "512", true, 512, ""},
+        {'c', "0", false, 0, "Channel must be between 1 and 512\n"},
+        {'c', "513", false, 0, "Channel must be between 1 and 512\n"},
+        {'c', "abc", false, 0, "Channel must be between 1 and 512\n"},
+    };
+    for (const auto& c : cases) {
+        testing::internal::CaptureStderr();
+        bool ok = false;
+        int value = -1;
+        if (c.kind == 'p') {
+            ok = check_port(c.text, value);
+        } else {
+            std::uint16_t small = 0;
+            ok = c.kind == 'u' ? check_universe(c.text, small) : check_channel(c.text, small);
+            value = small;
+        }
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.message) << c.kind << ' ' << c.text;
+        EXPECT_EQ(ok, c.ok) << c.kind << ' ' << c.text;
+        if (c.ok) {
+            EXPECT_EQ(value, c.value) << c.kind << ' ' << c.text;
+        }
+    }
+}
