@@ -100,19 +100,11 @@ int read_port_address(std::string_view text, char separator)
 bool check_universe(const char* text, std::uint16_t& universe)
 {
     const std::string_view typed(text);
-    if (const std::size_t at = typed.find_first_of(".:"); at != std::string_view::npos) {
-        const int address = read_port_address(typed, typed[at]);
-        if (address < 0) {
-            std::fprintf(stderr, "Error: Universe must be %d-%d or net.subnet.universe (0-127.0-15.0-15)\n", 0,
-                highest_universe);
-            return false;
-        }
-        universe = static_cast<std::uint16_t>(address);
-        return true;
-    }
-    const int value = saturating_atoi(text);
-    if (value < 0 || value > highest_universe) {
-        std::fprintf(stderr, "Universe must be between 0 and %d\n", highest_universe);
+    const std::size_t at = typed.find_first_of(".:");
+    const int value = at == std::string_view::npos ? saturating_atoi(text) : read_port_address(typed, typed[at]);
+    if (value < 0 || value > highest_port_address) {
+        std::fprintf(stderr, "Error: Universe must be %d-%d or net.subnet.universe (0-127.0-15.0-15)\n", 0,
+            highest_port_address);
         return false;
     }
     universe = static_cast<std::uint16_t>(value);

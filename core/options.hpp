@@ -3,18 +3,14 @@
 // rules, the two long options all six answer, and the checks of the values
 // that several programs take (universe, port, channel, keep-alive).
 
+#include "artdmx.hpp"
+
 #include <cstdint>
 #include <cstdio>
 
-// Universe options accept 0..255 as a plain number, and every 15-bit
-// Port-Address (0..32767) in the net.subnet.universe notation.
-constexpr int highest_universe = 255;
-constexpr int highest_port_address = 0x7fff;
-// The universe setting of a program that receives every universe, where a
-// flag says so and the value is never compared.
-constexpr std::uint16_t no_universe = 256;
-// A universe setting whose option was not given: beyond every Port-Address,
-// so that no -u can give it.
+// A universe setting whose option was not given, or which -a cleared:
+// beyond every Port-Address, so that no -u can give it. Where a flag says
+// "every universe" instead, the value is never compared.
 constexpr std::uint16_t universe_not_given = 0xffff;
 
 // glibc's getopt reorders arguments unless the option string starts with '+';
@@ -54,9 +50,10 @@ constexpr int shortest_keep_alive_ms = 100;
 constexpr int longest_keep_alive_ms = 10000;
 
 // The common option checks: each prints its fixed message on failure.
-// A universe is a plain number, 0..255 as atoi reads it, or three numbers
-// joined by '.' or ':', net (0..127), subnet (0..15) and universe (0..15),
-// meaning net * 256 + subnet * 16 + universe: "1.2.12" is 300.
+// A universe is a plain number, 0..32767 as atoi reads it ("12x" is 12,
+// "abc" is 0), or three numbers joined by '.' or ':', net (0..127), subnet
+// (0..15) and universe (0..15), meaning net * 256 + subnet * 16 + universe:
+// "1.2.12" is 300. Either way it is the 15-bit Port-Address.
 bool check_universe(const char* text, std::uint16_t& universe);
 bool check_port(const char* text, int& port);
 // Stores the channel as typed (1..512).

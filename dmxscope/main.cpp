@@ -37,7 +37,7 @@ void usage(const char* program, std::FILE* out = stderr)
         "Universes above 255: -u net.subnet.universe (0-127.0-15.0-15)\n"
         "\n"
         "%s",
-        program, highest_universe, protocol_notice);
+        program, highest_port_address, protocol_notice);
 }
 
 // -1 to go on, otherwise the exit status. The last of repeated or
@@ -58,7 +58,7 @@ int read_options(int argc, char* argv[], monitor_settings& settings, monitor_sta
             break;
         case 'a':
             settings.all_universes = true;
-            settings.universe_filter = no_universe;
+            settings.universe_filter = universe_not_given;
             break;
         case 'n':
             state.use_color = false;

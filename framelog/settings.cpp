@@ -64,7 +64,7 @@ int read_options(int argc, char* argv[], recorder_settings& settings)
             break;
         case 'a':
             settings.record_all = true;
-            settings.universe = no_universe;
+            settings.universe = universe_not_given;
             settings.listed_count = 0;
             settings.too_many_listed = false;
             break;
@@ -127,5 +127,5 @@ void usage(const char* program, std::FILE* out)
         "  Records universe 0 to recording.csv\n"
         "\n"
         "%s",
-        program, program, highest_universe, program, protocol_notice);
+        program, program, highest_port_address, program, protocol_notice);
 }

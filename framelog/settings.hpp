@@ -17,7 +17,7 @@ struct recorder_settings {
     const char* path = nullptr; // required
     int port = default_port;
     bool record_all = true;
-    std::uint16_t universe = no_universe; // compared only when record_all is false
+    std::uint16_t universe = universe_not_given; // compared only when record_all is false
     std::uint16_t min_delay = 0;
     bool min_delay_given = false;
     bool answer_polls = false; // -N

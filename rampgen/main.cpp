@@ -96,7 +96,7 @@ void print_report(const ramp_settings& settings)
         return;
     }
     if (settings.universes.all) {
-        std::fprintf(stderr, "Universes: All (0-%d)\n", highest_universe);
+        std::fprintf(stderr, "Universes: All (0-%d)\n", highest_universe_of_all);
     } else {
         std::fprintf(stderr, "Universes: ");
         for (std::size_t i = 0; i < settings.universes.count; ++i)
@@ -134,7 +134,7 @@ bool send_frame(artnet_sender& sender, const ramp_settings& settings,
     std::span<std::uint8_t, channels_per_universe> frame, unsigned long long frame_number)
 {
     const universe_list& list = settings.universes;
-    const std::size_t universe_count = list.all ? highest_universe + 1 : list.count;
+    const std::size_t universe_count = list.all ? highest_universe_of_all + 1 : list.count;
     for (std::size_t i = 0; i < universe_count; ++i) {
         const auto universe = static_cast<std::uint16_t>(list.all ? i : list.universes[i]);
         if (settings.stamp)

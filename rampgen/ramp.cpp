@@ -45,5 +45,5 @@ void usage(const char* program, std::FILE* out)
         "  -u universe      Send to specific universe (0-%d). Repeat as needed.\n"
         "\n"
         "%s",
-        program, highest_universe, highest_universe, protocol_notice);
+        program, highest_universe_of_all, highest_port_address, protocol_notice);
 }

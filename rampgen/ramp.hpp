@@ -13,8 +13,11 @@
 struct universe_list {
     std::array<std::uint16_t, 256> universes{}; // in the order first given
     std::size_t count = 0;
-    bool all = false; // -a: every universe 0..255, the list unused
+    bool all = false; // -a: every universe 0..highest_universe_of_all, the list unused
 };
+
+// -a sends to every universe of Net 0 (Sub-Nets 0..15): universes 0..255.
+constexpr int highest_universe_of_all = 255;
 
 // Appends a universe not yet listed. A full list refuses any universe, even a
 // listed one, with the "Too many universes" message: the caller then ends

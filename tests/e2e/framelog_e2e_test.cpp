@@ -248,7 +248,7 @@ TEST(FramelogE2E, BannerComesFirstThenOptionsAreChecked)
         std::string message;
     } cases[] = {
         {{"-u", "1"}, 1, "Error: -f <file.csv> is required\nUsage: framelog -f <file.csv> "},
-        {{"-f", "x.csv", "-u", "-1"}, 1, "Universe must be between 0 and 255\n"},
+        {{"-f", "x.csv", "-u", "-1"}, 1, "Error: Universe must be 0-32767 or net.subnet.universe (0-127.0-15.0-15)\n"},
         {{"-f", "x.csv", "-p", "65536"}, 1, "Invalid port: 65536\n"},
         {{"-f", "x.csv", "-z"}, 1, "Usage: framelog -f"},
         {{"-f"}, 1, "Usage: framelog -f"},

@@ -99,7 +99,7 @@ TEST(ArtPoll, ReplyForOneUniverseFieldByField)
 TEST(ArtPoll, EveryUniverseTakes64RepliesOfFourPorts)
 {
     artnet_node node;
-    start_node(node, "dmxscope", no_universe, true);
+    start_node(node, "dmxscope", universe_not_given, true);
     ASSERT_EQ(reply_count(node), 64u);
     note_frame(node, 254, 1);
     const in_addr address{};

@@ -9,6 +9,7 @@
 
 TEST(Framelog, OptionsInOrderWithTheLastOfUAndAWinning)
 {
+    const int none = universe_not_given;
     const struct {
         std::vector<std::string> args;
         int status;
@@ -16,19 +17,20 @@ TEST(Framelog, OptionsInOrderWithTheLastOfUAndAWinning)
         int universe, min_delay;
         const char* message;
     } cases[] = {
-        {{"-f", "x.csv"}, -1, true, 256, 0, ""},
-        {{"-f", "x.csv", "-u", "3", "-a"}, -1, true, 256, 0, ""},
+        {{"-f", "x.csv"}, -1, true, none, 0, ""},
+        {{"-f", "x.csv", "-u", "3", "-a"}, -1, true, none, 0, ""},
         {{"-f", "x.csv", "-a", "-u", "3"}, -1, false, 3, 0, ""},
-        {{"-f", "x.csv", "-m", "70000"}, -1, true, 256, 4464, ""},
-        {{"-f", "x.csv", "-m", "-1"}, -1, true, 256, 65535, ""},
-        {{"-f", "x.csv", "-m", "65536"}, -1, true, 256, 0, ""},
-        {{"-f", "x.csv", "-m", "99999999999"}, -1, true, 256, 65535, ""},
-        {{"-fx.csv", "stop", "-u", "999"}, -1, true, 256, 0, ""},
+        {{"-f", "x.csv", "-u", "256"}, -1, false, 256, 0, ""},
+        {{"-f", "x.csv", "-m", "70000"}, -1, true, none, 4464, ""},
+        {{"-f", "x.csv", "-m", "-1"}, -1, true, none, 65535, ""},
+        {{"-f", "x.csv", "-m", "65536"}, -1, true, none, 0, ""},
+        {{"-f", "x.csv", "-m", "99999999999"}, -1, true, none, 65535, ""},
+        {{"-fx.csv", "stop", "-u", "999"}, -1, true, none, 0, ""},
         {{"-u", "3"}, 1, false, 3, 0, "Error: -f <file.csv> is required\nUsage: "},
-        {{"-f", "x.csv", "-u", "256"}, 1, true, 256, 0, "Universe must be between 0 and 255\n"},
-        {{"-f", "x.csv", "-p", "abc"}, 1, true, 256, 0, "Invalid port: abc\n"},
-        {{"-h"}, 0, true, 256, 0, "Usage: "},
-        {{"-f", "x.csv", "-q"}, 1, true, 256, 0, "Usage: "},
+        {{"-f", "x.csv", "-u", "32768"}, 1, true, none, 0, "Error: Universe must be 0-32767 or "},
+        {{"-f", "x.csv", "-p", "abc"}, 1, true, none, 0, "Invalid port: abc\n"},
+        {{"-h"}, 0, true, none, 0, "Usage: "},
+        {{"-f", "x.csv", "-q"}, 1, true, none, 0, "Usage: "},
     };
     for (const auto& c : cases) {
         std::vector<char*> argv = {const_cast<char*>("framelog")};

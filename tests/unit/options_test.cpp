@@ -6,6 +6,7 @@
 
 TEST(Options, ChecksAcceptTheirRangesAndPrintTheirMessages)
 {
+    const char* const refused = "Error: Universe must be 0-32767 or net.subnet.universe (0-127.0-15.0-15)\n";
     const struct {
         char kind;
         const char* text;
@@ -16,9 +17,12 @@ TEST(Options, ChecksAcceptTheirRangesAndPrintTheirMessages)
         {'u', "0", true, 0, ""},
         {'u', "255", true, 255, ""},
         {'u', "abc", true, 0, ""},
-        {'u', "256", false, 0, "Universe must be between 0 and 255\n"},
-        {'u', "-1", false, 0, "Universe must be between 0 and 255\n"},
-        {'u', "4294967297", false, 0, "Universe must be between 0 and 255\n"},
+        {'u', "12x", true, 12, ""},
+        {'u', "256", true, 256, ""},
+        {'u', "32767", true, 32767, ""},
+        {'u', "32768", false, 0, refused},
+        {'u', "-1", false, 0, refused},
+        {'u', "4294967297", false, 0, refused},
         {'p', "1", true, 1, ""},
         {'p', "65535", true, 65535, ""},
         {'p', "6454x", true, 6454, ""},
