@@ -132,3 +132,25 @@ bool check_channel(const char* text, std::uint16_t& channel)
     channel = static_cast<std::uint16_t>(value);
     return true;
 }
+
+bool add_universe(universe_list& list, std::uint16_t universe)
+{
+    if (std::ranges::find(listed_universes(list), universe) != listed_universes(list).end())
+        return true;
+    if (list.count == list.universes.size()) {
+        list.too_many = true;
+        return false;
+    }
+    list.universes[list.count++] = universe;
+    return true;
+}
+
+std::span<const std::uint16_t> listed_universes(const universe_list& list)
+{
+    return std::span(list.universes).first(list.count);
+}
+
+void print_too_many_universes()
+{
+    std::fprintf(stderr, "Too many universes specified (max %zu)\n", most_listed_universes);
+}

@@ -1,12 +1,16 @@
 #pragma once
 // Reading the command line as every program does: getopt under the POSIX
 // rules, the two long options all six answer, and the checks of the values
-// that several programs take (universe, port, channel, keep-alive).
+// that several programs take (universe, port, channel, keep-alive), with the
+// list that a repeated -u builds.
 
 #include "artdmx.hpp"
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <span>
 
 // A universe setting whose option was not given, or which -a cleared:
 // beyond every Port-Address, so that no -u can give it. Where a flag says
@@ -60,3 +64,19 @@ bool check_port(const char* text, int& port);
 bool check_channel(const char* text, std::uint16_t& channel);
 // "Error: Keep-alive must be between 100 and 10000 ms" on failure.
 bool check_keep_alive(const char* text, int& ms);
+
+// The universes of a repeated -u, in the order first given.
+constexpr std::size_t most_listed_universes = 256;
+
+struct universe_list {
+    std::array<std::uint16_t, most_listed_universes> universes{};
+    std::size_t count = 0;
+    bool too_many = false; // a universe came that found the list full
+};
+
+// Appends a universe not yet listed. A new universe that finds the list full
+// is left out and marks it too_many (false); when to refuse is the program's.
+bool add_universe(universe_list& list, std::uint16_t universe);
+std::span<const std::uint16_t> listed_universes(const universe_list& list);
+// "Too many universes specified (max 256)"
+void print_too_many_universes();

@@ -110,11 +110,8 @@ int main(int argc, char* argv[])
     artnet_receiver receiver;
     if (const receiver_opening opened = open_artnet_receiver(receiver, settings.port);
         opened != receiver_opening::opened) {
-        if (opened == receiver_opening::bind_failed) {
-            std::fprintf(stderr, "Another process may be using this port. Try:\n");
-            std::fprintf(stderr, "  - Using a different port with -p option\n");
-            std::fprintf(stderr, "  - Stopping the other process using port %d\n", settings.port);
-        }
+        if (opened == receiver_opening::bind_failed)
+            print_bind_hints(settings.port);
         return 1;
     }
     if (settings.answer_polls)

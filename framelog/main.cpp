@@ -144,7 +144,7 @@ int main(int argc, char* argv[])
         return status;
     receiver.report_node_address = true;
     if (settings.answer_polls && settings.show_file && !settings.record_all)
-        answer_polls(receiver, "framelog", std::span(settings.listed).first(settings.listed_count));
+        answer_polls(receiver, "framelog", listed_universes(settings.listed));
     else if (settings.answer_polls)
         answer_polls(receiver, "framelog", settings.universe, settings.record_all);
     print_startup_report(settings, receiver.node);

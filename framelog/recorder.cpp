@@ -88,8 +88,9 @@ bool write_show_header(std::FILE* file, const recorder_settings& settings)
         >= 0;
     written = std::fprintf(file, settings.record_all ? "# Recording all universes" : "# Recording universes") >= 0
         && written;
-    for (std::size_t i = 0; i < settings.listed_count && !settings.record_all; ++i)
-        written = std::fprintf(file, i == 0 ? " %d" : ", %d", settings.listed[i]) >= 0 && written;
+    const std::span<const std::uint16_t> listed = listed_universes(settings.listed);
+    for (std::size_t i = 0; i < listed.size() && !settings.record_all; ++i)
+        written = std::fprintf(file, i == 0 ? " %d" : ", %d", listed[i]) >= 0 && written;
     written = std::fprintf(file, "\n\n") >= 0 && written;
     return flush(file, written);
 }
@@ -132,13 +133,6 @@ void drop_partial_row(std::FILE* file, long complete_size)
         end_status_line();
         std::perror("ftruncate");
     }
-}
-
-void print_bind_hints(int port)
-{
-    std::fprintf(stderr, "Another process may be using this port. Try:\n");
-    std::fprintf(stderr, "  - Using a different port with -p option\n");
-    std::fprintf(stderr, "  - Stopping the other process using port %d\n", port);
 }
 
 void print_startup_report(const recorder_settings& settings, const artnet_node& node)

@@ -48,8 +48,6 @@ bool write_universe_row(
 // cuts the file back to `complete_size` (its last complete row) where it can.
 void drop_partial_row(std::FILE* file, long complete_size);
 
-// After "Failed to bind to port": what the user may do about it.
-void print_bind_hints(int port);
 // With -N, the node's line follows the port's.
 void print_startup_report(const recorder_settings& settings, const artnet_node& node);
 void print_status(const recording_state& state, std::uint16_t universe, std::size_t length);

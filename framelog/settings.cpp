@@ -3,21 +3,7 @@
 #include "notices.hpp"
 #include "numbers.hpp"
 
-#include <algorithm>
-#include <span>
-
 namespace {
-
-void add_listed(recorder_settings& settings, std::uint16_t universe)
-{
-    const auto listed = std::span(settings.listed).first(settings.listed_count);
-    if (std::ranges::find(listed, universe) != listed.end())
-        return;
-    if (settings.listed_count == settings.listed.size())
-        settings.too_many_listed = true;
-    else
-        settings.listed[settings.listed_count++] = universe;
-}
 
 // With -U: no minimum delay (the rows of one frame follow each other) and
 // no more listed universes than fit.
@@ -30,8 +16,8 @@ int check_show_options(const recorder_settings& settings, const char* program)
         usage(program);
         return 1;
     }
-    if (settings.too_many_listed) {
-        std::fprintf(stderr, "Too many universes specified (max %zu)\n", most_listed_universes);
+    if (settings.listed.too_many) {
+        print_too_many_universes();
         return 1;
     }
     return -1;
@@ -51,7 +37,7 @@ int read_options(int argc, char* argv[], recorder_settings& settings)
             if (!check_universe(optarg, settings.universe))
                 return 1;
             settings.record_all = false;
-            add_listed(settings, settings.universe);
+            add_universe(settings.listed, settings.universe);
             break;
         case 'p':
             if (!check_port(optarg, settings.port))
@@ -65,8 +51,7 @@ int read_options(int argc, char* argv[], recorder_settings& settings)
         case 'a':
             settings.record_all = true;
             settings.universe = universe_not_given;
-            settings.listed_count = 0;
-            settings.too_many_listed = false;
+            settings.listed = {};
             break;
         case 'U':
             settings.show_file = true;

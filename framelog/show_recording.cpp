@@ -6,7 +6,7 @@
 void start_show_recording(show_recording& show, const recorder_settings& settings)
 {
     show.all = settings.record_all;
-    for (const std::uint16_t universe : std::span(settings.listed).first(settings.listed_count))
+    for (const std::uint16_t universe : listed_universes(settings.listed))
         show.wanted.set(universe);
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 TEST(Options, ChecksAcceptTheirRangesAndPrintTheirMessages)
 {
@@ -53,4 +54,22 @@ TEST(Options, ChecksAcceptTheirRangesAndPrintTheirMessages)
             EXPECT_EQ(value, c.value) << c.kind << ' ' << c.text;
         }
     }
+}
+
+TEST(Options, UniverseListKeepsTheFirstOrderAndLeavesOutThe257th)
+{
+    universe_list list;
+    for (const std::uint16_t u : {5, 5, 2, 5})
+        ASSERT_TRUE(add_universe(list, u));
+    EXPECT_EQ(std::vector<int>(list.universes.begin(), list.universes.begin() + 2), (std::vector<int>{5, 2}));
+    EXPECT_EQ(list.count, 2u);
+
+    universe_list full;
+    for (std::uint16_t u = 0; u < 256; ++u)
+        ASSERT_TRUE(add_universe(full, u));
+    EXPECT_TRUE(add_universe(full, 7)) << "a universe listed already takes no room";
+    EXPECT_FALSE(full.too_many);
+    EXPECT_FALSE(add_universe(full, 256));
+    EXPECT_TRUE(full.too_many);
+    EXPECT_EQ(full.count, 256u);
 }
