@@ -25,6 +25,13 @@ int check_show_options(const recorder_settings& settings, const char* program)
 
 } // namespace
 
+std::span<const std::uint16_t> recorded_universes(const recorder_settings& settings)
+{
+    if (settings.show_file)
+        return listed_universes(settings.listed);
+    return std::span(&settings.universe, 1);
+}
+
 int read_options(int argc, char* argv[], recorder_settings& settings)
 {
     int option;

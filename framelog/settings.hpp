@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
 
 struct recorder_settings {
     const char* path = nullptr; // required
@@ -21,6 +22,10 @@ struct recorder_settings {
     // records (the last one alone counts without -U).
     universe_list listed;
 };
+
+// The universes recorded when not all: the list with -U, the last -u alone
+// without.
+std::span<const std::uint16_t> recorded_universes(const recorder_settings& settings);
 
 // -1 to go on, otherwise the exit status (0 after -h, 1 after an error).
 int read_options(int argc, char* argv[], recorder_settings& settings);
