@@ -91,6 +91,10 @@ frame_taken take_frame(
 {
     if (!rec.all && !rec.wanted.test(universe))
         return frame_taken::passed_over;
+    if (rec.per_universe && universe > highest_port_address) {
+        ++rec.counts.packets_skipped;
+        return frame_taken::passed_over;
+    }
     ++rec.counts.packets_received;
     const std::uint16_t slot = rec.per_universe ? universe : 0;
     if (!is_change(rec, slot, levels))
@@ -176,6 +180,9 @@ void print_shutdown_report(const recording_counts& counts)
     std::fprintf(stderr, "\nRecording stopped.\n");
     std::fprintf(stderr, "Frames recorded: %llu (only changes)\n", counts.frames_recorded);
     std::fprintf(stderr, "Packets received: %llu\n", counts.packets_received);
+    if (counts.packets_skipped != 0)
+        std::fprintf(stderr, "Packets skipped: %llu (universe above %d, not a Port-Address)\n", counts.packets_skipped,
+            highest_port_address);
     if (counts.universes_recorded != 0)
         std::fprintf(stderr, "Universes recorded: %zu\n", counts.universes_recorded);
     if (counts.datagrams_lost != 0)

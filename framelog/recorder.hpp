@@ -23,6 +23,7 @@
 struct recording_counts {
     unsigned long long frames_recorded = 0;
     unsigned long long packets_received = 0; // of the universes recorded
+    unsigned long long packets_skipped = 0;  // with -U: not of a Port-Address
     unsigned long long datagrams_lost = 0;   // by the system, for want of room
     std::size_t universes_recorded = 0;      // with -U
 };
@@ -41,7 +42,7 @@ struct recorder {
 void start_recorder(recorder& rec, const recorder_settings& settings);
 
 enum class frame_taken {
-    passed_over,  // not of a universe recorded
+    passed_over,  // not of a universe recorded, or skipped
     unchanged,    // counted, no row
     written,      // counted, and written as a row
     write_failed, // reported; the file may end in part of the row
@@ -51,7 +52,9 @@ enum class frame_taken {
 // a change from the last row of its slot (the first frame of the slot, a new
 // length or a differing level) is written as a row and flushed. The delay is
 // 0 for the first row, otherwise the time since the row before: whole with
-// -U, else in its low 16 bits and raised to the minimum delay.
+// -U, else in its low 16 bits and raised to the minimum delay. With -U, a
+// universe beyond the Port-Addresses is skipped and counted: a show file
+// holds no row a player would refuse.
 frame_taken take_frame(
     recorder& rec, std::FILE* file, std::uint16_t universe, std::span<const std::uint8_t> levels, std::int64_t now_ms);
 

@@ -357,3 +357,18 @@ TEST(FramelogE2E, ShowFilesKeepEachUniverseApartOnOneTimeline)
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.err.find(banner + "Error: -m cannot be combined with -U\nUsage: framelog "), 0u) << refused.err;
 }
+
+TEST(FramelogE2E, ShowFilesSkipAndCountWhatIsNoPortAddress)
+{
+    recording r({"-U", "-a"});
+    r.send(0x8000, {1}, false);
+    r.send(256, {2});
+    r.send(0xffff, {3}, false);
+    r.send(32767, {4});
+    EXPECT_EQ(r.p->stop(SIGINT), 0);
+    expect_rows(
+        r.file(), show_header_start + "# Recording all universes\n\n", {{0, 0, ",256,2"}, {0, 2000, ",32767,4"}});
+    EXPECT_NE(r.p->err().find("Packets received: 2\nPackets skipped: 2 (universe above 32767, not a Port-Address)\n"),
+        std::string::npos)
+        << r.p->err();
+}

@@ -106,13 +106,14 @@ TEST(Framelog, PlainRowsChangeAndWaitAgainstTheOneRowBefore)
         });
 }
 
-TEST(Framelog, ShowRowsKeepEachUniverseApart)
+TEST(Framelog, ShowRowsKeepEachUniverseApartAndSkipWhatIsNoPortAddress)
 {
     expect_rows({"-U"},
         {
             {1000, 1, {1, 2}, "0,1,1,2\n"},
             {1010, 300, {1, 2}, "10,300,1,2\n"}, // the first of its universe
             {1020, 1, {1, 2}, nullptr},          // unchanged for its own universe
+            {1030, 32768, {7}, nullptr},         // not a Port-Address
             {71030, 300, {1}, "70020,300,1\n"},  // not cut to 16 bits
             {71040, 32767, {}, "10,32767\n"},
         });
