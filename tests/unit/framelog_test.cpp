@@ -117,12 +117,6 @@ TEST(Framelog, ShowRowsKeepEachUniverseApartAndSkipWhatIsNoPortAddress)
             {71030, 300, {1}, "70020,300,1\n"},  // not cut to 16 bits
             {71040, 32767, {}, "10,32767\n"},
         });
-    expect_rows({"-U", "-u", "1", "-u", "0.1.0"},
-        {
-            {1000, 16, {1}, "0,16,1\n"},
-            {1001, 2, {1}, nullptr},
-            {1002, 1, {2}, "2,1,2\n"},
-        });
 }
 
 TEST(Framelog, FailedWritesNameTheFailingCall)
