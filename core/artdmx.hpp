@@ -11,6 +11,10 @@
 constexpr std::size_t channels_per_universe = 512;
 constexpr std::size_t artdmx_header_size = 18;
 constexpr std::size_t artdmx_max_size = artdmx_header_size + channels_per_universe;
+// A universe is a 15-bit Port-Address: Net (0..127) in the high byte, Sub-Net
+// and Universe in the low one. The packet's field has one bit more, which no
+// Port-Address sets.
+constexpr std::uint16_t highest_port_address = 0x7fff;
 
 // Writes the header and `data` (at most 512 bytes) into `packet`, which must
 // hold 18 + data.size() bytes, and stores the datagram length in `out_length`.

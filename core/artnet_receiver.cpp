@@ -81,6 +81,13 @@ receiver_opening open_artnet_receiver(artnet_receiver& receiver, int port)
     return receiver_opening::opened;
 }
 
+void print_bind_hints(int port)
+{
+    std::fprintf(stderr, "Another process may be using this port. Try:\n");
+    std::fprintf(stderr, "  - Using a different port with -p option\n");
+    std::fprintf(stderr, "  - Stopping the other process using port %d\n", port);
+}
+
 void answer_polls(artnet_receiver& receiver, const char* program, std::uint16_t universe, bool all_universes)
 {
     start_node(receiver.node, program, universe, all_universes);

@@ -38,6 +38,9 @@ enum class receiver_opening { opened, failed, bind_failed };
 // address, non-blocking. A failure is reported here; a failed bind as
 // "Failed to bind to port %d: %s", after which the program may add its hints.
 receiver_opening open_artnet_receiver(artnet_receiver& receiver, int port);
+// The hints after a failed bind: "Another process may be using this port.
+// Try:" and what the user may do about it, on standard error.
+void print_bind_hints(int port);
 
 // Answers ArtPoll on the receiver's socket from now on, as the node of
 // `program` for one universe or for all.

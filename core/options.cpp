@@ -100,19 +100,11 @@ int read_port_address(std::string_view text, char separator)
 bool check_universe(const char* text, std::uint16_t& universe)
 {
     const std::string_view typed(text);
-    if (const std::size_t at = typed.find_first_of(".:"); at != std::string_view::npos) {
-        const int address = read_port_address(typed, typed[at]);
-        if (address < 0) {
-            std::fprintf(stderr, "Error: Universe must be %d-%d or net.subnet.universe (0-127.0-15.0-15)\n", 0,
-                highest_universe);
-            return false;
-        }
-        universe = static_cast<std::uint16_t>(address);
-        return true;
-    }
-    const int value = saturating_atoi(text);
-    if (value < 0 || value > highest_universe) {
-        std::fprintf(stderr, "Universe must be between 0 and %d\n", highest_universe);
+    const std::size_t at = typed.find_first_of(".:");
+    const int value = at == std::string_view::npos ? saturating_atoi(text) : read_port_address(typed, typed[at]);
+    if (value < 0 || value > highest_port_address) {
+        std::fprintf(stderr, "Error: Universe must be %d-%d or net.subnet.universe (0-127.0-15.0-15)\n", 0,
+            highest_port_address);
         return false;
     }
     universe = static_cast<std::uint16_t>(value);
@@ -139,4 +131,26 @@ bool check_channel(const char* text, std::uint16_t& channel)
     }
     channel = static_cast<std::uint16_t>(value);
     return true;
+}
+
+bool add_universe(universe_list& list, std::uint16_t universe)
+{
+    if (std::ranges::find(listed_universes(list), universe) != listed_universes(list).end())
+        return true;
+    if (list.count == list.universes.size()) {
+        list.too_many = true;
+        return false;
+    }
+    list.universes[list.count++] = universe;
+    return true;
+}
+
+std::span<const std::uint16_t> listed_universes(const universe_list& list)
+{
+    return std::span(list.universes).first(list.count);
+}
+
+void print_too_many_universes()
+{
+    std::fprintf(stderr, "Too many universes specified (max %zu)\n", most_listed_universes);
 }

@@ -1,20 +1,20 @@
 #pragma once
 // Reading the command line as every program does: getopt under the POSIX
 // rules, the two long options all six answer, and the checks of the values
-// that several programs take (universe, port, channel, keep-alive).
+// that several programs take (universe, port, channel, keep-alive), with the
+// list that a repeated -u builds.
 
+#include "artdmx.hpp"
+
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <span>
 
-// Universe options accept 0..255 as a plain number, and every 15-bit
-// Port-Address (0..32767) in the net.subnet.universe notation.
-constexpr int highest_universe = 255;
-constexpr int highest_port_address = 0x7fff;
-// The universe setting of a program that receives every universe, where a
-// flag says so and the value is never compared.
-constexpr std::uint16_t no_universe = 256;
-// A universe setting whose option was not given: beyond every Port-Address,
-// so that no -u can give it.
+// A universe setting whose option was not given, or which -a cleared:
+// beyond every Port-Address, so that no -u can give it. Where a flag says
+// "every universe" instead, the value is never compared.
 constexpr std::uint16_t universe_not_given = 0xffff;
 
 // glibc's getopt reorders arguments unless the option string starts with '+';
@@ -54,12 +54,29 @@ constexpr int shortest_keep_alive_ms = 100;
 constexpr int longest_keep_alive_ms = 10000;
 
 // The common option checks: each prints its fixed message on failure.
-// A universe is a plain number, 0..255 as atoi reads it, or three numbers
-// joined by '.' or ':', net (0..127), subnet (0..15) and universe (0..15),
-// meaning net * 256 + subnet * 16 + universe: "1.2.12" is 300.
+// A universe is a plain number, 0..32767 as atoi reads it ("12x" is 12,
+// "abc" is 0), or three numbers joined by '.' or ':', net (0..127), subnet
+// (0..15) and universe (0..15), meaning net * 256 + subnet * 16 + universe:
+// "1.2.12" is 300. Either way it is the 15-bit Port-Address.
 bool check_universe(const char* text, std::uint16_t& universe);
 bool check_port(const char* text, int& port);
 // Stores the channel as typed (1..512).
 bool check_channel(const char* text, std::uint16_t& channel);
 // "Error: Keep-alive must be between 100 and 10000 ms" on failure.
 bool check_keep_alive(const char* text, int& ms);
+
+// The universes of a repeated -u, in the order first given.
+constexpr std::size_t most_listed_universes = 256;
+
+struct universe_list {
+    std::array<std::uint16_t, most_listed_universes> universes{};
+    std::size_t count = 0;
+    bool too_many = false; // a universe came that found the list full
+};
+
+// Appends a universe not yet listed. A new universe that finds the list full
+// is left out and marks it too_many (false); when to refuse is the program's.
+bool add_universe(universe_list& list, std::uint16_t universe);
+std::span<const std::uint16_t> listed_universes(const universe_list& list);
+// "Too many universes specified (max 256)"
+void print_too_many_universes();

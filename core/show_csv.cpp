@@ -41,7 +41,7 @@ std::optional<std::uint16_t> read_universe(std::string_view text)
         text.remove_suffix(1);
     unsigned value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value > highest_show_universe)
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value > highest_port_address)
         return std::nullopt;
     return static_cast<std::uint16_t>(value);
 }

@@ -15,8 +15,6 @@
 
 // The comment line by which a reader knows a show file.
 constexpr std::string_view show_format_line = "# Format: delay_ms,universe,channel1,channel2,channel3,...";
-// Universes are 15-bit Port-Addresses: Net in the high byte, SubUni below.
-constexpr std::uint16_t highest_show_universe = 0x7fff;
 
 // One row, written in one go: the delay, the universe, a comma and the level
 // of each channel (none for a packet without data), LF. False when the write

@@ -204,8 +204,8 @@ void usage(const char* program, std::FILE* out)
         "Commands run every time the transition occurs.\n"
         "\n"
         "%s",
-        program, highest_universe, static_cast<int>(channels_per_universe), program, program, program, program, program,
-        protocol_notice);
+        program, highest_port_address, static_cast<int>(channels_per_universe), program, program, program, program,
+        program, protocol_notice);
 }
 
 void print_report(const cuetrig_settings& settings, const artnet_node& node)

@@ -37,7 +37,7 @@ void usage(const char* program, std::FILE* out = stderr)
         "Universes above 255: -u net.subnet.universe (0-127.0-15.0-15)\n"
         "\n"
         "%s",
-        program, highest_universe, protocol_notice);
+        program, highest_port_address, protocol_notice);
 }
 
 // -1 to go on, otherwise the exit status. The last of repeated or
@@ -58,7 +58,7 @@ int read_options(int argc, char* argv[], monitor_settings& settings, monitor_sta
             break;
         case 'a':
             settings.all_universes = true;
-            settings.universe_filter = no_universe;
+            settings.universe_filter = universe_not_given;
             break;
         case 'n':
             state.use_color = false;
@@ -112,11 +112,8 @@ int main(int argc, char* argv[])
     artnet_receiver receiver;
     if (const receiver_opening opened = open_artnet_receiver(receiver, settings.port);
         opened != receiver_opening::opened) {
-        if (opened == receiver_opening::bind_failed) {
-            std::fprintf(stderr, "Another process may be using this port. Try:\n");
-            std::fprintf(stderr, "  - Using a different port with -p option\n");
-            std::fprintf(stderr, "  - Stopping the other process using port %d\n", settings.port);
-        }
+        if (opened == receiver_opening::bind_failed)
+            print_bind_hints(settings.port);
         return 1;
     }
     if (settings.answer_polls)

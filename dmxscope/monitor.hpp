@@ -14,7 +14,7 @@
 
 struct monitor_settings {
     int port = default_port;
-    std::uint16_t universe_filter = no_universe;
+    std::uint16_t universe_filter = universe_not_given;
     bool all_universes = true; // the filter is then not consulted
     bool answer_polls = false; // -N
 };

@@ -5,7 +5,6 @@
 #include "descriptors.hpp"
 #include "notices.hpp"
 #include "recorder.hpp"
-#include "show_recording.hpp"
 #include "signals.hpp"
 
 #include <cerrno>
@@ -30,39 +29,10 @@ pollfd output_watch(std::FILE* file)
     return {fd, 0, 0}; // POLLHUP and POLLERR come unasked
 }
 
-// Whether the frame just received is a change, as the recording asks: against
-// the last row written, or with -U the last row of its own universe.
-bool is_new_row(const recorder_settings& settings, const recording_state& state, const show_recording& show,
-    const artnet_receiver& receiver)
+// Receives and records until a stop request, a failed receive, a failed
+// write or the output's hang-up. Returns the exit status.
+int record(artnet_receiver& receiver, std::FILE* file, recorder& rec)
 {
-    if (settings.show_file)
-        return is_universe_change(show, receiver.universe, receiver.levels);
-    return is_change(state, receiver.data, receiver.levels.size());
-}
-
-// Writes the frame just received as a row; false after a failed write.
-bool write_new_row(std::FILE* file, const recorder_settings& settings, recording_state& state, show_recording& show,
-    const artnet_receiver& receiver, std::int64_t now)
-{
-    const std::span<const std::uint8_t> levels = receiver.levels;
-    if (!settings.show_file) {
-        if (!write_row(file, row_delay(state, now, settings.min_delay), levels))
-            return false;
-        remember_row(state, receiver.data, levels.size(), now);
-        return true;
-    }
-    if (!write_universe_row(file, show_row_delay(show, now), receiver.universe, levels))
-        return false;
-    remember_universe_row(show, state, receiver.universe, levels, now);
-    return true;
-}
-
-// Receives and writes until a stop request, a failed receive, a failed write
-// or the output's hang-up. Returns the exit status.
-int record(artnet_receiver& receiver, std::FILE* file, const recorder_settings& settings, recording_state& state)
-{
-    show_recording show;
-    start_show_recording(show, settings);
     long complete_size = std::ftell(file);
     std::array<pollfd, 1> watched = {output_watch(file)};
     while (running) {
@@ -73,23 +43,20 @@ int record(artnet_receiver& receiver, std::FILE* file, const recorder_settings& 
             return 1; // nobody reads the recording any more
         if (event != receive_event::frame)
             continue;
-        if (settings.show_file ? !is_recorded(show, receiver.universe)
-                               : !settings.record_all && receiver.universe != settings.universe)
-            continue;
-        ++state.packets_received;
-        const std::int64_t now = get_time_ms();
-        if (is_new_row(settings, state, show, receiver)) {
-            if (!write_new_row(file, settings, state, show, receiver, now)) {
-                // A stop request that cut short a write to a slow reader is
-                // a stop like any other.
-                if (!running)
-                    return 0;
-                drop_partial_row(file, complete_size);
-                return 1;
-            }
-            complete_size = std::ftell(file);
+        const frame_taken taken = take_frame(rec, file, receiver.universe, receiver.levels, get_time_ms());
+        if (taken == frame_taken::write_failed) {
+            // A stop request that cut short a write to a slow reader is a
+            // stop like any other.
+            if (!running)
+                return 0;
+            drop_partial_row(file, complete_size);
+            return 1;
         }
-        print_status(state, receiver.universe, receiver.levels.size());
+        if (taken == frame_taken::passed_over)
+            continue;
+        if (taken == frame_taken::written)
+            complete_size = std::ftell(file);
+        print_status(rec.counts, receiver.universe, receiver.levels.size());
     }
     return 0;
 }
@@ -109,7 +76,7 @@ unique_file open_recording(const recorder_settings& settings, int& status)
         return file;
     status = running ? 1 : 0;
     if (!running)
-        print_shutdown_report(recording_state{});
+        print_shutdown_report(recording_counts{});
     return nullptr;
 }
 
@@ -143,16 +110,17 @@ int main(int argc, char* argv[])
     if (!file)
         return status;
     receiver.report_node_address = true;
-    if (settings.answer_polls && settings.show_file && !settings.record_all)
-        answer_polls(receiver, "framelog", std::span(settings.listed).first(settings.listed_count));
+    if (settings.answer_polls && settings.record_all)
+        answer_polls(receiver, "framelog", universe_not_given, true);
     else if (settings.answer_polls)
-        answer_polls(receiver, "framelog", settings.universe, settings.record_all);
+        answer_polls(receiver, "framelog", recorded_universes(settings));
     print_startup_report(settings, receiver.node);
 
-    recording_state state;
-    int exit_status = record(receiver, file.get(), settings, state);
-    state.datagrams_lost = datagrams_lost(receiver);
-    print_shutdown_report(state);
+    recorder rec;
+    start_recorder(rec, settings);
+    int exit_status = record(receiver, file.get(), rec);
+    rec.counts.datagrams_lost = datagrams_lost(receiver);
+    print_shutdown_report(rec.counts);
     if (std::fclose(file.release()) != 0) {
         std::perror("fclose");
         exit_status = 1;

@@ -3,12 +3,12 @@
 #include "clock.hpp"
 #include "frame_csv.hpp"
 #include "notices.hpp"
-#include "numbers.hpp"
 #include "show_csv.hpp"
 #include "signals.hpp"
 #include "status_line.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
@@ -16,44 +16,6 @@
 std::int64_t get_time_ms()
 {
     return monotonic_ns() / 1'000'000;
-}
-
-namespace {
-
-// True when the first `count` bytes differ; false for a count of 0.
-bool has_changes(std::span<const std::uint8_t, channels_per_universe> last,
-    std::span<const std::uint8_t, channels_per_universe> current, std::size_t count)
-{
-    return count > 0 && std::memcmp(last.data(), current.data(), std::min(count, channels_per_universe)) != 0;
-}
-
-} // namespace
-
-bool is_change(
-    const recording_state& state, std::span<const std::uint8_t, channels_per_universe> data, std::size_t length)
-{
-    // A new length alone is a change, even when one frame is a prefix of the other.
-    return !state.have_last || length != state.last_length || has_changes(state.last_frame, data, length);
-}
-
-std::uint16_t row_delay(const recording_state& state, std::int64_t now_ms, std::uint16_t min_delay)
-{
-    if (!state.have_last)
-        return 0;
-    const auto gap = static_cast<std::uint16_t>(now_ms - state.last_row_time);
-    return std::max(gap, min_delay);
-}
-
-void remember_row(recording_state& state, std::span<const std::uint8_t, channels_per_universe> data, std::size_t length,
-    std::int64_t now_ms)
-{
-    std::copy_n(data.begin(), length, state.last_frame.begin());
-    state.last_length = length;
-    state.have_last = true;
-    ++state.frames_recorded;
-    // The real arrival, not a time pushed on by the minimum delay, so the
-    // minimum stretches playback without shifting later gaps.
-    state.last_row_time = now_ms;
 }
 
 namespace {
@@ -71,58 +33,106 @@ bool flush(std::FILE* file, bool written)
     return false;
 }
 
-} // namespace
-
-namespace {
-
-// The show file's: the format line by which players know it, and which
-// universes it holds.
-bool write_show_header(std::FILE* file, const recorder_settings& settings)
+// " 1, 16": every universe after the first set off by a comma.
+bool print_universes(std::FILE* out, std::span<const std::uint16_t> universes)
 {
-    bool written = std::fprintf(file,
-                       "# Art-Net recording created by framelog\n"
-                       "%.*s\n"
-                       "# Each row is a frame of one universe, first column is delay before that frame\n"
-                       "# Only records frames when DMX values change (change detection per universe)\n",
-                       static_cast<int>(show_format_line.size()), show_format_line.data())
-        >= 0;
-    written = std::fprintf(file, settings.record_all ? "# Recording all universes" : "# Recording universes") >= 0
-        && written;
-    for (std::size_t i = 0; i < settings.listed_count && !settings.record_all; ++i)
-        written = std::fprintf(file, i == 0 ? " %d" : ", %d", settings.listed[i]) >= 0 && written;
-    written = std::fprintf(file, "\n\n") >= 0 && written;
-    return flush(file, written);
+    bool printed = true;
+    for (std::size_t i = 0; i < universes.size(); ++i)
+        printed = std::fprintf(out, i == 0 ? " %d" : ", %d", universes[i]) >= 0 && printed;
+    return printed;
+}
+
+bool is_change(const recorder& rec, std::uint16_t slot, std::span<const std::uint8_t> levels)
+{
+    // A new length alone is a change, even when one frame is a prefix of the other.
+    const universe_frame* last = rec.last.find(slot);
+    return last == nullptr || last->length != levels.size()
+        || std::memcmp(last->levels.data(), levels.data(), levels.size()) != 0;
+}
+
+std::uint32_t row_delay(const recorder& rec, std::int64_t now_ms)
+{
+    if (!rec.have_row)
+        return 0;
+    const std::int64_t gap = now_ms - rec.last_row_time;
+    if (rec.per_universe)
+        return static_cast<std::uint32_t>(std::clamp<std::int64_t>(gap, 0, 0xffffffff));
+    return std::max(static_cast<std::uint16_t>(gap), rec.min_delay);
+}
+
+void remember_row(recorder& rec, std::uint16_t slot, std::span<const std::uint8_t> levels, std::int64_t now_ms)
+{
+    universe_frame& last = rec.last.find_or_add(slot);
+    std::ranges::copy(levels, last.levels.begin());
+    last.length = levels.size();
+    rec.have_row = true;
+    // The real arrival, not a time pushed on by the minimum delay, so the
+    // minimum stretches playback without shifting later gaps.
+    rec.last_row_time = now_ms;
+    ++rec.counts.frames_recorded;
+    if (rec.per_universe)
+        rec.counts.universes_recorded = rec.last.all().size();
 }
 
 } // namespace
+
+void start_recorder(recorder& rec, const recorder_settings& settings)
+{
+    rec.per_universe = settings.show_file;
+    rec.all = settings.record_all;
+    if (!rec.all)
+        for (const std::uint16_t universe : recorded_universes(settings))
+            rec.wanted.set(universe);
+    rec.min_delay = settings.min_delay;
+}
+
+frame_taken take_frame(
+    recorder& rec, std::FILE* file, std::uint16_t universe, std::span<const std::uint8_t> levels, std::int64_t now_ms)
+{
+    if (!rec.all && !rec.wanted.test(universe))
+        return frame_taken::passed_over;
+    if (rec.per_universe && universe > highest_port_address) {
+        ++rec.counts.packets_skipped;
+        return frame_taken::passed_over;
+    }
+    ++rec.counts.packets_received;
+    const std::uint16_t slot = rec.per_universe ? universe : 0;
+    if (!is_change(rec, slot, levels))
+        return frame_taken::unchanged;
+    const std::array<std::uint32_t, 2> leading = {row_delay(rec, now_ms), universe};
+    if (!flush(file, write_csv_row(file, std::span(leading).first(rec.per_universe ? 2 : 1), levels)))
+        return frame_taken::write_failed;
+    remember_row(rec, slot, levels, now_ms);
+    return frame_taken::written;
+}
 
 bool write_header(std::FILE* file, const recorder_settings& settings)
 {
-    if (settings.show_file)
-        return write_show_header(file, settings);
-    bool written = std::fprintf(file,
-                       "# Art-Net recording created by framelog\n"
-                       "# Format: delay_ms,channel1,channel2,channel3,...\n"
-                       "# Each row is a frame, first column is delay before that frame\n"
-                       "# Only records frames when DMX values change (change detection enabled)\n")
-        >= 0;
+    bool written = std::fprintf(file, "# Art-Net recording created by framelog\n") >= 0;
+    if (settings.show_file) {
+        // The format line by which players know a show file.
+        written = std::fprintf(file,
+                      "%.*s\n"
+                      "# Each row is a frame of one universe, first column is delay before that frame\n"
+                      "# Only records frames when DMX values change (change detection per universe)\n",
+                      static_cast<int>(show_format_line.size()), show_format_line.data())
+                >= 0
+            && written;
+    } else {
+        written = std::fprintf(file,
+                      "# Format: delay_ms,channel1,channel2,channel3,...\n"
+                      "# Each row is a frame, first column is delay before that frame\n"
+                      "# Only records frames when DMX values change (change detection enabled)\n")
+                >= 0
+            && written;
+    }
     if (settings.record_all)
-        written = std::fprintf(file, "# Recording all universes\n") >= 0 && written;
+        written = std::fprintf(file, "# Recording all universes") >= 0 && written;
     else
-        written = std::fprintf(file, "# Recording universe %d\n", settings.universe) >= 0 && written;
-    written = std::fprintf(file, "\n") >= 0 && written;
+        written = std::fprintf(file, settings.show_file ? "# Recording universes" : "# Recording universe") >= 0
+            && print_universes(file, recorded_universes(settings)) && written;
+    written = std::fprintf(file, "\n\n") >= 0 && written;
     return flush(file, written);
-}
-
-bool write_row(std::FILE* file, std::uint16_t delay, std::span<const std::uint8_t> data)
-{
-    return flush(file, write_csv_frame(file, delay, data));
-}
-
-bool write_universe_row(
-    std::FILE* file, std::uint32_t delay, std::uint16_t universe, std::span<const std::uint8_t> data)
-{
-    return flush(file, write_show_row(file, delay, universe, data));
 }
 
 void drop_partial_row(std::FILE* file, long complete_size)
@@ -134,21 +144,20 @@ void drop_partial_row(std::FILE* file, long complete_size)
     }
 }
 
-void print_bind_hints(int port)
-{
-    std::fprintf(stderr, "Another process may be using this port. Try:\n");
-    std::fprintf(stderr, "  - Using a different port with -p option\n");
-    std::fprintf(stderr, "  - Stopping the other process using port %d\n", port);
-}
-
 void print_startup_report(const recorder_settings& settings, const artnet_node& node)
 {
     std::fprintf(stderr, "Recording to: %s\n", settings.path);
     std::fprintf(stderr, "Listening on port %d", settings.port);
-    if (settings.record_all)
+    const std::span<const std::uint16_t> recorded = recorded_universes(settings);
+    if (settings.record_all) {
         std::fprintf(stderr, " (all universes)\n");
-    else
-        std::fprintf(stderr, " (universe %d only)\n", settings.universe);
+    } else if (recorded.size() == 1) {
+        std::fprintf(stderr, " (universe %d only)\n", recorded[0]);
+    } else {
+        std::fprintf(stderr, " (universes");
+        print_universes(stderr, recorded);
+        std::fprintf(stderr, ")\n");
+    }
     if (node.enabled) {
         print_node_line(stderr, node);
         print_unannounced_line(stderr, node);
@@ -160,26 +169,29 @@ void print_startup_report(const recorder_settings& settings, const artnet_node& 
     std::fprintf(stderr, "\n");
 }
 
-void print_status(const recording_state& state, std::uint16_t universe, std::size_t length)
+void print_status(const recording_counts& counts, std::uint16_t universe, std::size_t length)
 {
     std::fprintf(stderr, "\rFrames recorded: %llu | Packets: %llu (Universe %d, %zu channels)   ",
-        state.frames_recorded, state.packets_received, universe, length);
+        counts.frames_recorded, counts.packets_received, universe, length);
     std::fflush(stderr);
     status_line_shown();
 }
 
-void print_shutdown_report(const recording_state& state)
+void print_shutdown_report(const recording_counts& counts)
 {
     std::fprintf(stderr, "\nRecording stopped.\n");
-    std::fprintf(stderr, "Frames recorded: %llu (only changes)\n", state.frames_recorded);
-    std::fprintf(stderr, "Packets received: %llu\n", state.packets_received);
-    if (state.universes_recorded != 0)
-        std::fprintf(stderr, "Universes recorded: %zu\n", state.universes_recorded);
-    if (state.datagrams_lost != 0)
-        std::fprintf(stderr, "Datagrams lost: %llu (the receive queue was full)\n", state.datagrams_lost);
-    if (state.packets_received != 0) {
-        const double share = static_cast<double>(state.frames_recorded) / static_cast<double>(state.packets_received);
+    std::fprintf(stderr, "Frames recorded: %llu (only changes)\n", counts.frames_recorded);
+    std::fprintf(stderr, "Packets received: %llu\n", counts.packets_received);
+    if (counts.packets_skipped != 0)
+        std::fprintf(stderr, "Packets skipped: %llu (universe above %d, not a Port-Address)\n", counts.packets_skipped,
+            highest_port_address);
+    if (counts.universes_recorded != 0)
+        std::fprintf(stderr, "Universes recorded: %zu\n", counts.universes_recorded);
+    if (counts.datagrams_lost != 0)
+        std::fprintf(stderr, "Datagrams lost: %llu (the receive queue was full)\n", counts.datagrams_lost);
+    if (counts.packets_received != 0) {
+        const double share = static_cast<double>(counts.frames_recorded) / static_cast<double>(counts.packets_received);
         std::fprintf(stderr, "Efficiency: %.1f%% reduction (recorded %llu of %llu packets)\n", 100.0 * (1.0 - share),
-            state.frames_recorded, state.packets_received);
+            counts.frames_recorded, counts.packets_received);
     }
 }

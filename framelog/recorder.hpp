@@ -1,56 +1,74 @@
 #pragma once
-// framelog's deciding parts and its fixed texts: the change test, the row
-// delay, the header, the status line and the reports.
+// framelog's recorder: which frames become rows, with which delays, and the
+// header, the rows, the status line and the reports. It takes "a frame of
+// universe U came at time T" from its caller, whatever brought the frame.
+// The last row written is kept per slot. With -U every universe has a slot
+// of its own and each row names its universe (a show file), so a rig of many
+// universes gives one row per changed frame of each; the plain file is the
+// one-slot case, every frame recorded compared with the one row before and
+// written without its universe. Either way the rows share one timeline, each
+// delay the time since the row before.
 
-#include "artdmx.hpp"
 #include "node.hpp"
 #include "settings.hpp"
+#include "universe_frames.hpp"
 
-#include <array>
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <span>
 
-// What the loop knows about the rows written so far.
-struct recording_state {
-    std::array<std::uint8_t, channels_per_universe> last_frame{};
-    std::size_t last_length = 0;
-    bool have_last = false;
-    std::int64_t last_row_time = 0; // arrival of the last written frame, ms
+// What the reports count.
+struct recording_counts {
     unsigned long long frames_recorded = 0;
-    unsigned long long packets_received = 0;
-    unsigned long long datagrams_lost = 0; // by the system, for want of room
-    std::size_t universes_recorded = 0;    // with -U
+    unsigned long long packets_received = 0; // of the universes recorded
+    unsigned long long packets_skipped = 0;  // with -U: not of a Port-Address
+    unsigned long long datagrams_lost = 0;   // by the system, for want of room
+    std::size_t universes_recorded = 0;      // with -U
 };
+
+struct recorder {
+    bool per_universe = false; // -U
+    bool all = true;
+    std::bitset<0x10000> wanted; // when not all: the universes recorded
+    std::uint16_t min_delay = 0;
+    universe_frames last; // the last row written, per slot
+    bool have_row = false;
+    std::int64_t last_row_time = 0; // the arrival of the last row written, ms
+    recording_counts counts;
+};
+
+void start_recorder(recorder& rec, const recorder_settings& settings);
+
+enum class frame_taken {
+    passed_over,  // not of a universe recorded, or skipped
+    unchanged,    // counted, no row
+    written,      // counted, and written as a row
+    write_failed, // reported; the file may end in part of the row
+};
+
+// Takes a frame of `universe` that came at `now_ms` (the monotonic clock):
+// a change from the last row of its slot (the first frame of the slot, a new
+// length or a differing level) is written as a row and flushed. The delay is
+// 0 for the first row, otherwise the time since the row before: whole with
+// -U, else in its low 16 bits and raised to the minimum delay. With -U, a
+// universe beyond the Port-Addresses is skipped and counted: a show file
+// holds no row a player would refuse.
+frame_taken take_frame(
+    recorder& rec, std::FILE* file, std::uint16_t universe, std::span<const std::uint8_t> levels, std::int64_t now_ms);
 
 // The monotonic clock in whole milliseconds.
 std::int64_t get_time_ms();
-// A first row, a new length or a differing level.
-bool is_change(
-    const recording_state& state, std::span<const std::uint8_t, channels_per_universe> data, std::size_t length);
-// 0 for the first row; otherwise the gap since the last row in its low 16 bits,
-// raised to the minimum delay.
-std::uint16_t row_delay(const recording_state& state, std::int64_t now_ms, std::uint16_t min_delay);
-// Makes the row just written the one later packets are compared with.
-void remember_row(recording_state& state, std::span<const std::uint8_t, channels_per_universe> data, std::size_t length,
-    std::int64_t now_ms);
 
 // Writes and flushes the comment lines and the empty line. A failure is
-// reported with perror and the failing call's name.
+// reported with perror and the failing call's name, and so is a failed row.
 bool write_header(std::FILE* file, const recorder_settings& settings);
-// Writes and flushes one row, reporting a failure like write_header.
-bool write_row(std::FILE* file, std::uint16_t delay, std::span<const std::uint8_t> data);
-// The same for a row of a show file (-U).
-bool write_universe_row(
-    std::FILE* file, std::uint32_t delay, std::uint16_t universe, std::span<const std::uint8_t> data);
 // A row that reached the file only in part would play back as a wrong frame:
 // cuts the file back to `complete_size` (its last complete row) where it can.
 void drop_partial_row(std::FILE* file, long complete_size);
 
-// After "Failed to bind to port": what the user may do about it.
-void print_bind_hints(int port);
 // With -N, the node's line follows the port's.
 void print_startup_report(const recorder_settings& settings, const artnet_node& node);
-void print_status(const recording_state& state, std::uint16_t universe, std::size_t length);
-void print_shutdown_report(const recording_state& state);
+void print_status(const recording_counts& counts, std::uint16_t universe, std::size_t length);
+void print_shutdown_report(const recording_counts& counts);

@@ -3,21 +3,7 @@
 #include "notices.hpp"
 #include "numbers.hpp"
 
-#include <algorithm>
-#include <span>
-
 namespace {
-
-void add_listed(recorder_settings& settings, std::uint16_t universe)
-{
-    const auto listed = std::span(settings.listed).first(settings.listed_count);
-    if (std::ranges::find(listed, universe) != listed.end())
-        return;
-    if (settings.listed_count == settings.listed.size())
-        settings.too_many_listed = true;
-    else
-        settings.listed[settings.listed_count++] = universe;
-}
 
 // With -U: no minimum delay (the rows of one frame follow each other) and
 // no more listed universes than fit.
@@ -30,14 +16,21 @@ int check_show_options(const recorder_settings& settings, const char* program)
         usage(program);
         return 1;
     }
-    if (settings.too_many_listed) {
-        std::fprintf(stderr, "Too many universes specified (max %zu)\n", most_listed_universes);
+    if (settings.listed.too_many) {
+        print_too_many_universes();
         return 1;
     }
     return -1;
 }
 
 } // namespace
+
+std::span<const std::uint16_t> recorded_universes(const recorder_settings& settings)
+{
+    if (settings.show_file)
+        return listed_universes(settings.listed);
+    return std::span(&settings.universe, 1);
+}
 
 int read_options(int argc, char* argv[], recorder_settings& settings)
 {
@@ -51,7 +44,7 @@ int read_options(int argc, char* argv[], recorder_settings& settings)
             if (!check_universe(optarg, settings.universe))
                 return 1;
             settings.record_all = false;
-            add_listed(settings, settings.universe);
+            add_universe(settings.listed, settings.universe);
             break;
         case 'p':
             if (!check_port(optarg, settings.port))
@@ -64,9 +57,8 @@ int read_options(int argc, char* argv[], recorder_settings& settings)
             break;
         case 'a':
             settings.record_all = true;
-            settings.universe = no_universe;
-            settings.listed_count = 0;
-            settings.too_many_listed = false;
+            settings.universe = universe_not_given;
+            settings.listed = {};
             break;
         case 'U':
             settings.show_file = true;
@@ -127,5 +119,5 @@ void usage(const char* program, std::FILE* out)
         "  Records universe 0 to recording.csv\n"
         "\n"
         "%s",
-        program, program, highest_universe, program, protocol_notice);
+        program, program, highest_port_address, program, protocol_notice);
 }

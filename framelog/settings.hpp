@@ -5,29 +5,27 @@
 #include "options.hpp"
 #include "udp.hpp"
 
-#include <array>
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
-
-// The most universes -U records by list.
-constexpr std::size_t most_listed_universes = 256;
+#include <span>
 
 struct recorder_settings {
     const char* path = nullptr; // required
     int port = default_port;
     bool record_all = true;
-    std::uint16_t universe = no_universe; // compared only when record_all is false
+    std::uint16_t universe = universe_not_given; // the last -u; compared only when record_all is false
     std::uint16_t min_delay = 0;
     bool min_delay_given = false;
     bool answer_polls = false; // -N
     bool show_file = false;    // -U: every universe apart, on one timeline
     // Every -u since the last -a, in the order first given: the universes -U
     // records (the last one alone counts without -U).
-    std::array<std::uint16_t, most_listed_universes> listed{};
-    std::size_t listed_count = 0;
-    bool too_many_listed = false;
+    universe_list listed;
 };
+
+// The universes recorded when not all: the list with -U, the last -u alone
+// without.
+std::span<const std::uint16_t> recorded_universes(const recorder_settings& settings);
 
 // -1 to go on, otherwise the exit status (0 after -h, 1 after an error).
 int read_options(int argc, char* argv[], recorder_settings& settings);

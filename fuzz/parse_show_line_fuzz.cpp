@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     if (result != show_line::frame && result != show_line::delay_only)
         return 0;
-    if (row.universe > highest_show_universe || row.count > channels_per_universe
+    if (row.universe > highest_port_address || row.count > channels_per_universe
         || (result == show_line::frame) != (row.count > 0))
         std::abort();
 

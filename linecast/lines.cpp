@@ -83,6 +83,6 @@ void usage(const char* program, std::FILE* out)
         "  cat values.txt | %s -u 0 -c 1    # Send each line from file\n"
         "\n"
         "%s",
-        program, highest_universe, static_cast<int>(channels_per_universe), program, program, program, program, program,
-        program, program, program, protocol_notice);
+        program, highest_port_address, static_cast<int>(channels_per_universe), program, program, program, program,
+        program, program, program, program, protocol_notice);
 }

@@ -25,6 +25,7 @@ struct ramp_settings {
     bool stamp = false; // -s
     bool sync = false;  // -S: an ArtSync after every frame
     universe_list universes;
+    bool all_universes = false; // -a: every universe 0..255, the list unused
 };
 
 // -1 to go on, otherwise the exit status.
@@ -55,12 +56,19 @@ int read_options(int argc, char* argv[], ramp_settings& settings)
             }
             break;
         case 'a':
-            settings.universes.all = true;
+            settings.all_universes = true;
             break;
         case 'u': {
             std::uint16_t universe = 0;
-            if (!check_universe(optarg, universe) || !add_universe(settings.universes, universe))
+            if (!check_universe(optarg, universe))
                 return 1;
+            // Refused at once: a full list takes no further -u, not even one
+            // of a universe listed already.
+            if (settings.universes.count == most_listed_universes) {
+                print_too_many_universes();
+                return 1;
+            }
+            add_universe(settings.universes, universe);
             break;
         }
         case 'v':
@@ -80,7 +88,7 @@ int read_options(int argc, char* argv[], ramp_settings& settings)
             return 1;
         }
     }
-    if (!settings.universes.all && settings.universes.count == 0) {
+    if (!settings.all_universes && settings.universes.count == 0) {
         std::fprintf(stderr, "Specify at least one universe with -u or use -a for all universes.\n");
         usage(argv[0]);
         return 1;
@@ -95,8 +103,8 @@ void print_report(const ramp_settings& settings)
         print_maker_line(stderr);
         return;
     }
-    if (settings.universes.all) {
-        std::fprintf(stderr, "Universes: All (0-%d)\n", highest_universe);
+    if (settings.all_universes) {
+        std::fprintf(stderr, "Universes: All (0-%d)\n", highest_universe_of_all);
     } else {
         std::fprintf(stderr, "Universes: ");
         for (std::size_t i = 0; i < settings.universes.count; ++i)
@@ -134,9 +142,9 @@ bool send_frame(artnet_sender& sender, const ramp_settings& settings,
     std::span<std::uint8_t, channels_per_universe> frame, unsigned long long frame_number)
 {
     const universe_list& list = settings.universes;
-    const std::size_t universe_count = list.all ? highest_universe + 1 : list.count;
+    const std::size_t universe_count = settings.all_universes ? highest_universe_of_all + 1 : list.count;
     for (std::size_t i = 0; i < universe_count; ++i) {
-        const auto universe = static_cast<std::uint16_t>(list.all ? i : list.universes[i]);
+        const auto universe = static_cast<std::uint16_t>(settings.all_universes ? i : list.universes[i]);
         if (settings.stamp)
             stamp_universe(frame, universe, frame_number);
         if (!send_dmx(sender, universe, frame))

@@ -2,20 +2,7 @@
 
 #include "notices.hpp"
 
-#include <algorithm>
 #include <cstdio>
-
-bool add_universe(universe_list& list, std::uint16_t universe)
-{
-    if (list.count == list.universes.size()) {
-        std::fprintf(stderr, "Too many universes specified (max %d)\n", static_cast<int>(list.universes.size()));
-        return false;
-    }
-    const auto listed = std::span(list.universes).first(list.count);
-    if (std::ranges::find(listed, universe) == listed.end())
-        list.universes[list.count++] = universe;
-    return true;
-}
 
 void fill_ramp(std::span<std::uint8_t> frame, std::uint8_t offset)
 {
@@ -45,5 +32,5 @@ void usage(const char* program, std::FILE* out)
         "  -u universe      Send to specific universe (0-%d). Repeat as needed.\n"
         "\n"
         "%s",
-        program, highest_universe, highest_universe, protocol_notice);
+        program, highest_universe_of_all, highest_port_address, protocol_notice);
 }

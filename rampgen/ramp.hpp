@@ -1,5 +1,5 @@
 #pragma once
-// rampgen's deciding parts: the universe list, the ramp, the usage text.
+// rampgen's deciding parts: the ramp, the universe stamp, the usage text.
 
 #include "options.hpp"
 #include "udp.hpp"
@@ -10,16 +10,8 @@
 #include <cstdio>
 #include <span>
 
-struct universe_list {
-    std::array<std::uint16_t, 256> universes{}; // in the order first given
-    std::size_t count = 0;
-    bool all = false; // -a: every universe 0..255, the list unused
-};
-
-// Appends a universe not yet listed. A full list refuses any universe, even a
-// listed one, with the "Too many universes" message: the caller then ends
-// with status 1.
-bool add_universe(universe_list& list, std::uint16_t universe);
+// -a sends to every universe of Net 0 (Sub-Nets 0..15): universes 0..255.
+constexpr int highest_universe_of_all = 255;
 
 // Channel i carries (offset + i) mod 256.
 void fill_ramp(std::span<std::uint8_t> frame, std::uint8_t offset);

@@ -117,7 +117,7 @@ void usage(const char* program, std::FILE* out)
         "This plays: channel 1 at 255 for 50ms, then channel 2 at 255 for 100ms, etc.\n"
         "\n"
         "%s",
-        program, program, highest_universe, protocol_notice);
+        program, program, highest_port_address, protocol_notice);
 }
 
 bool create_demo_csv(const char* path)

@@ -457,7 +457,7 @@ TEST(DmxscopeE2E, BindFailurePrintsFourLinesAndRestoresTheTerminal)
 TEST(DmxscopeE2E, OptionErrorsAndHelpEndBeforeTheTerminalIsTouched)
 {
     const std::string usage = "Usage: dmxscope [-u universe] [-p port] [-a] [-n]\n"
-                              "  -u universe    Monitor specific universe (0-255, default: all)\n"
+                              "  -u universe    Monitor specific universe (0-32767, default: all)\n"
                               "  -p port        UDP port to listen on (default: 6454)\n"
                               "  -a             Show all universes (default: all)\n"
                               "  -n             Disable color output\n\nControls:\n"
@@ -470,8 +470,8 @@ TEST(DmxscopeE2E, OptionErrorsAndHelpEndBeforeTheTerminalIsTouched)
     } cases[] = {
         {{"dmxscope", "-h"}, 0, usage},
         {{"dmxscope", "-n", "-x"}, 1, ""},
-        {{"dmxscope", "-u", "256"}, 1, "Universe must be between 0 and 255\n"},
-        {{"dmxscope", "-u", "-1"}, 1, "Universe must be between 0 and 255\n"},
+        {{"dmxscope", "-u", "32768"}, 1, "Error: Universe must be 0-32767 or net.subnet.universe (0-127.0-15.0-15)\n"},
+        {{"dmxscope", "-u", "-1"}, 1, "Error: Universe must be 0-32767 or net.subnet.universe (0-127.0-15.0-15)\n"},
         {{"dmxscope", "-p", "0x"}, 1, "Invalid port: 0x\n"},
         {{"dmxscope", "-p", "65536", "-h"}, 1, "Invalid port: 65536\n"},
         {{"dmxscope", "-h", "-p", "0"}, 0, usage},

@@ -25,6 +25,10 @@ const std::string header_start = "# Art-Net recording created by framelog\n"
                                  "# Each row is a frame, first column is delay before that frame\n"
                                  "# Only records frames when DMX values change (change detection enabled)\n";
 const std::string header_all = header_start + "# Recording all universes\n\n";
+const std::string show_header_start = "# Art-Net recording created by framelog\n"
+                                      "# Format: delay_ms,universe,channel1,channel2,channel3,...\n"
+                                      "# Each row is a frame of one universe, first column is delay before that frame\n"
+                                      "# Only records frames when DMX values change (change detection per universe)\n";
 const std::string report_end = "Press Ctrl+C to stop\nhttps://dmxkit.example.org\n\n";
 
 // A row as expected: its delay within [low, high], then the text after the delay.
@@ -248,7 +252,7 @@ TEST(FramelogE2E, BannerComesFirstThenOptionsAreChecked)
         std::string message;
     } cases[] = {
         {{"-u", "1"}, 1, "Error: -f <file.csv> is required\nUsage: framelog -f <file.csv> "},
-        {{"-f", "x.csv", "-u", "-1"}, 1, "Universe must be between 0 and 255\n"},
+        {{"-f", "x.csv", "-u", "-1"}, 1, "Error: Universe must be 0-32767 or net.subnet.universe (0-127.0-15.0-15)\n"},
         {{"-f", "x.csv", "-p", "65536"}, 1, "Invalid port: 65536\n"},
         {{"-f", "x.csv", "-z"}, 1, "Usage: framelog -f"},
         {{"-f"}, 1, "Usage: framelog -f"},
@@ -342,12 +346,9 @@ TEST(FramelogE2E, ShowFilesKeepEachUniverseApartOnOneTimeline)
         usleep(20'000);
     }
     EXPECT_EQ(r.p->stop(SIGINT), 0);
-    const std::string header = "# Art-Net recording created by framelog\n"
-                               "# Format: delay_ms,universe,channel1,channel2,channel3,...\n"
-                               "# Each row is a frame of one universe, first column is delay before that frame\n"
-                               "# Only records frames when DMX values change (change detection per universe)\n"
-                               "# Recording universes 1, 16\n\n";
-    expect_rows(r.file(), header, {{0, 0, ",1,1,2"}, {10, 60, ",16,1,2"}, {30, 100, ",16,1,2,0"}, {10, 60, ",1"}});
+    expect_rows(r.file(), show_header_start + "# Recording universes 1, 16\n\n",
+        {{0, 0, ",1,1,2"}, {10, 60, ",16,1,2"}, {30, 100, ",16,1,2,0"}, {10, 60, ",1"}});
+    EXPECT_NE(r.p->err().find(std::to_string(r.port) + " (universes 1, 16)\nPress"), std::string::npos) << r.p->err();
     EXPECT_NE(r.p->err().find("Frames recorded: 4 (only changes)\nPackets received: 5\nUniverses recorded: 2\n"),
         std::string::npos)
         << r.p->err();
@@ -355,4 +356,19 @@ TEST(FramelogE2E, ShowFilesKeepEachUniverseApartOnOneTimeline)
     const run_result refused = run({"framelog", "-U", "-m", "5", "-f", r.path});
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.err.find(banner + "Error: -m cannot be combined with -U\nUsage: framelog "), 0u) << refused.err;
+}
+
+TEST(FramelogE2E, ShowFilesSkipAndCountWhatIsNoPortAddress)
+{
+    recording r({"-U", "-a"});
+    r.send(0x8000, {1}, false);
+    r.send(256, {2});
+    r.send(0xffff, {3}, false);
+    r.send(32767, {4});
+    EXPECT_EQ(r.p->stop(SIGINT), 0);
+    expect_rows(
+        r.file(), show_header_start + "# Recording all universes\n\n", {{0, 0, ",256,2"}, {0, 2000, ",32767,4"}});
+    EXPECT_NE(r.p->err().find("Packets received: 2\nPackets skipped: 2 (universe above 32767, not a Port-Address)\n"),
+        std::string::npos)
+        << r.p->err();
 }

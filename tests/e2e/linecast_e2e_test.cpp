@@ -14,7 +14,7 @@ namespace {
 const std::string banner = "linecast 1.0.0 - sends standard-input lines as Art-Net DMX\n\n";
 const std::string usage_text = "Usage: linecast -u <universe> -c <channel> [-t target_ip] [-p port] [-v]\n\n"
                                "Required:\n"
-                               "  -u universe   Universe to send to (0-255)\n"
+                               "  -u universe   Universe to send to (0-32767)\n"
                                "  -c channel    Starting channel (1-512)\n\n"
                                "Options:\n"
                                "  -t target_ip  Destination IPv4 address (default: 255.255.255.255)\n"
@@ -168,7 +168,7 @@ TEST(LinecastE2E, OptionErrorsStopBeforeTheBanner)
         {{"-u", "1"}, 1, both},
         {{"-c", "1"}, 1, both},
         {{"-h", "-u", "999"}, 0, usage_text},
-        {{"-u", "999", "-h"}, 1, "Universe must be between 0 and 255\n"},
+        {{"-u", "99999", "-h"}, 1, "Error: Universe must be 0-32767 or net.subnet.universe (0-127.0-15.0-15)\n"},
         {{"-u", "1", "-c", "513"}, 1, "Channel must be between 1 and 512\n"},
         {{"-u", "1", "-c", "1", "-p", "0x"}, 1, "Invalid port: 0x\n"},
         {{"-u", "1", "-c", "1", "-t", "255.255.255.2555"}, 1, "Invalid target IP address\n"},

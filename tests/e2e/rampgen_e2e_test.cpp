@@ -144,8 +144,8 @@ TEST(RampgenE2E, OptionErrors)
         bool usage;
     } cases[] = {
         {{}, "Specify at least one universe with -u or use -a for all universes.\n", true},
-        {{"-a", "-u", "300"}, "Universe must be between 0 and 255\n", false},
-        {{"-u", "4294967297"}, "Universe must be between 0 and 255\n", false},
+        {{"-a", "-u", "32768"}, "Error: Universe must be 0-32767 or net.subnet.universe (0-127.0-15.0-15)\n", false},
+        {{"-u", "4294967297"}, "Error: Universe must be 0-32767 or net.subnet.universe (0-127.0-15.0-15)\n", false},
         {{"-a", "-p", "0"}, "Invalid port: 0\n", false},
         {{"-a", "-p", "4294973750"}, "Invalid port: 4294973750\n", false},
         {{"-a", "-i", "0"}, "Interval must be >= 1 ms\n", false},
@@ -169,7 +169,7 @@ TEST(RampgenE2E, OptionErrors)
 TEST(RampgenE2E, UsageTextEndsWithTheProtocolNotice)
 {
     const run_result result = run({"rampgen", "-x"});
-    const std::string tail = "  -u universe      Send to specific universe (0-255). Repeat as needed.\n\n"
+    const std::string tail = "  -u universe      Send to specific universe (0-32767). Repeat as needed.\n\n"
                              "Art-Net\xe2\x84\xa2 Designed by and Copyright Artistic Licence Holdings Ltd\n"
                              "Protocol documentation: https://art-net.org.uk\n";
     EXPECT_EQ(result.err.substr(result.err.size() - tail.size()), tail);
@@ -239,6 +239,6 @@ TEST(RampgenE2E, AnArtSyncFollowsEveryFrameAndUniversesAbove255AreNamed)
     }
     const run_result refused = run(to(capture, {"-u", "1.2.3.4"}));
     EXPECT_EQ(refused.status, 1);
-    EXPECT_EQ(refused.err, banner + "Error: Universe must be 0-255 or net.subnet.universe (0-127.0-15.0-15)\n");
+    EXPECT_EQ(refused.err, banner + "Error: Universe must be 0-32767 or net.subnet.universe (0-127.0-15.0-15)\n");
     EXPECT_FALSE(capture.receive(100));
 }

@@ -253,7 +253,8 @@ TEST(ShowrunE2E, StartUpFailures)
         {{"-f", missing, "-t", "10.0.0.300"}, "Invalid target IP: 10.0.0.300\n"}, // before the missing file
         {{"-f", missing, "-t", "localhost"}, "Invalid target IP: localhost\n"},
         {{"-t", "127.0.0.1", "-p", port, "-f", missing}, "fopen: No such file or directory\n"},
-        {{"-t", "127.0.0.1", "-p", port, "-f", missing, "-u", "256"}, "Universe must be between 0 and 255\n"},
+        {{"-t", "127.0.0.1", "-p", port, "-f", missing, "-u", "32768"},
+            "Error: Universe must be 0-32767 or net.subnet.universe (0-127.0-15.0-15)\n"},
         {{"-t", "127.0.0.1", "-p", port},
             "Error: -f <file.csv> is required (or use -d to create demo file)\n"
             "Usage: showrun -f <file.csv> [-u universe] [-p port] [-t target_ip]\n"},

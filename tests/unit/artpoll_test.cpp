@@ -145,7 +145,7 @@ TEST(ArtPoll, RepliesGroupUniversesByNetAndSubNetAndNeverReuseABindIndex)
     for (const auto& c : cases) {
         artnet_node node;
         if (c.all)
-            start_node(node, "dmxscope", no_universe, true);
+            start_node(node, "dmxscope", universe_not_given, true);
         else
             start_node(node, "framelog", c.universes);
         note_frame(node, 254, 1);

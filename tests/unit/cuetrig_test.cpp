@@ -92,7 +92,7 @@ TEST(Cuetrig, CommandLines)
         {"-p --low -u 1 -c 1", 1, "Invalid port: --low\n"},
         {"-c 1 -u --high -t high echo x", -1, "-t high echo x|-|-|h"}, // the options go on after -u's argument
         {"-h -u 999", 0, "", true},
-        {"-u 999 -h", 1, "Universe must be between 0 and 255\n"},
+        {"-u 99999 -h", 1, "Error: Universe must be 0-32767 or net.subnet.universe (0-127.0-15.0-15)\n"},
         {"-u 1 -c 1 -t HIGH x", 1, "Invalid trigger type: HIGH (must be 'high', 'low', or 'nz')\n"},
         {"-u 1 -c abc -t high x", 1, "Channel must be between 1 and 512\n"},
         {"-u 1 -c 1 -v say channel_%C_is_%V", 1, no_command, true},

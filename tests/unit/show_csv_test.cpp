@@ -75,6 +75,6 @@ TEST(ShowCsv, UniversesAsNetSubnetUniverse)
         if (c.universe >= 0)
             EXPECT_EQ(universe, c.universe) << c.text;
         else
-            EXPECT_EQ(err, "Error: Universe must be 0-255 or net.subnet.universe (0-127.0-15.0-15)\n") << c.text;
+            EXPECT_EQ(err, "Error: Universe must be 0-32767 or net.subnet.universe (0-127.0-15.0-15)\n") << c.text;
     }
 }
