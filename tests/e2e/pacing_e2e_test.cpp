@@ -6,7 +6,6 @@
 
 #include <csignal>
 #include <map>
-#include <string>
 
 #include <unistd.h>
 
@@ -32,22 +31,19 @@ TEST(PacingE2E, AfterAStopEachUniverseGetsOnePacketAtOnceAndThenItsInterval)
         process p(args);
         p.write_input("9\n");
         std::vector<arrival> arrivals = capture.receive_arrivals(c.universes, 5000);
-        ASSERT_EQ(arrivals.size(), c.universes);
         kill(p.pid(), SIGSTOP);
         usleep(2'000'000);
         kill(p.pid(), SIGCONT);
         for (arrival& a : capture.receive_arrivals(4 * c.universes, 5000))
             arrivals.push_back(std::move(a));
         p.stop(SIGTERM);
-        ASSERT_EQ(arrivals.size(), 5 * c.universes);
-
-        std::map<int, std::vector<double>> times; // per universe
+        std::map<int, std::vector<double>> times; // of each universe
         for (const arrival& a : arrivals)
             times[a.bytes.at(14) | a.bytes.at(15) << 8].push_back(a.ms);
         ASSERT_EQ(times.size(), c.universes);
         for (const auto& [universe, at] : times) {
-            ASSERT_EQ(at.size(), 5u) << universe;
-            EXPECT_GT(at[1] - at[0], 1500) << universe << ": the stop";
+            ASSERT_EQ(at.size(), 5u) << universe << ": the first, and four after the stop";
+            EXPECT_GT(at[1] - at[0], 1500) << universe;
             for (std::size_t k = 2; k < at.size(); ++k)
                 EXPECT_GT(at[k] - at[k - 1], c.interval_ms / 2) << universe << " " << k;
         }

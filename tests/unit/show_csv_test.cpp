@@ -86,21 +86,19 @@ TEST(ShowCsv, UniversesAsNetSubnetUniverse)
 
 TEST(ShowCsv, AMomentEndsAtADelayOf10MsOrAUniverseAgain)
 {
-    const struct {
-        std::vector<std::pair<std::uint32_t, int>> rows; // delay, universe (-1: the row sends nothing)
-        std::vector<bool> begins;
-    } cases[] = {
+    // Rows of delay and universe (-1: the row sends nothing), and where moments begin.
+    const std::vector<std::pair<std::vector<std::pair<std::uint32_t, int>>, std::vector<bool>>> cases = {
         {{{0, 1}, {3, 2}, {8, 3}, {1, 300}}, {true, false, false, false}},
         {{{500, 1}, {9, 2}, {10, 3}, {0, 4}}, {true, false, true, false}},
         {{{0, 1}, {0, 2}, {0, 1}, {0, 2}, {5, 3}}, {true, false, true, false, false}},
         {{{0, 1}, {0, -1}, {0, 1}, {20, -1}, {0, 2}}, {true, false, true, true, false}},
     };
-    for (const auto& c : cases) {
+    for (const auto& [rows, expected] : cases) {
         show_moments moments;
         std::vector<bool> begins;
-        for (const auto& [delay, universe] : c.rows)
-            begins.push_back(moments.begins_moment(
-                delay, universe < 0 ? std::nullopt : std::optional(static_cast<std::uint16_t>(universe))));
-        EXPECT_EQ(begins, c.begins) << c.rows.size();
+        for (const auto& [delay, universe] : rows)
+            begins.push_back(
+                moments.begins_moment(delay, universe < 0 ? std::nullopt : std::optional<std::uint16_t>(universe)));
+        EXPECT_EQ(begins, expected) << rows.size();
     }
 }
