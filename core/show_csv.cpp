@@ -61,12 +61,23 @@ show_line parse_show_line(const char* line, show_row& row, std::span<std::uint8_
         return show_line::nothing;
     rest = rest.substr(0, rest.find('\n'));
 
+    // An empty line of a file saved on Windows, or one of spaces, is no row.
+    if (rest.find_first_not_of(" \t\r\v\f") == std::string_view::npos)
+        return show_line::nothing;
+
     const std::optional<std::string_view> delay = next_csv_field(rest);
     if (!delay)
         return show_line::unreadable;
     row.delay = read_delay(*delay);
-    const std::optional<std::string_view> universe_field = next_csv_field(rest);
-    const std::optional<std::uint16_t> universe = universe_field ? read_universe(*universe_field) : std::nullopt;
+    // The universe is the very next field: an empty one ("0,,18,1") is no
+    // universe, not the level after it.
+    std::optional<std::uint16_t> universe;
+    if (!rest.empty()) {
+        rest.remove_prefix(1);
+        const std::string_view universe_field = rest.substr(0, rest.find(','));
+        rest.remove_prefix(universe_field.size());
+        universe = read_universe(universe_field);
+    }
     if (!universe)
         return show_line::bad_universe;
     row.universe = *universe;
@@ -78,4 +89,27 @@ show_line parse_show_line(const char* line, show_row& row, std::span<std::uint8_
     }
     row.count = count;
     return count > 0 ? show_line::frame : show_line::delay_only;
+}
+
+namespace {
+
+// Every value of the packet's 16-bit universe field.
+constexpr std::size_t universe_values = 0x10000;
+
+} // namespace
+
+show_moments::show_moments() : moment_of_(universe_values, 0) { }
+
+bool show_moments::begins_moment(std::uint32_t delay_ms, std::optional<std::uint16_t> universe)
+{
+    const bool begins = current_ == 0 || delay_ms >= moment_gap_ms || (universe && moment_of_[*universe] == current_);
+    if (begins && ++current_ == 0) {
+        // After four billion moments the numbers start again, none of them
+        // left over from before.
+        std::ranges::fill(moment_of_, 0);
+        current_ = 1;
+    }
+    if (universe)
+        moment_of_[*universe] = current_;
+    return begins;
 }

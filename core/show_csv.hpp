@@ -10,8 +10,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 // The comment line by which a reader knows a show file.
 constexpr std::string_view show_format_line = "# Format: delay_ms,universe,channel1,channel2,channel3,...";
@@ -22,7 +24,7 @@ constexpr std::string_view show_format_line = "# Format: delay_ms,universe,chann
 bool write_show_row(std::FILE* file, std::uint32_t delay, std::uint16_t universe, std::span<const std::uint8_t> levels);
 
 enum class show_line {
-    nothing,      // a comment or an empty line
+    nothing,      // a comment, an empty line or one of white space only
     frame,        // `levels` holds the row's `count` channels
     delay_only,   // a delay and a universe without levels: the delay passes
     bad_universe, // the universe field is missing or not 0..32767: reported, and the delay passes
@@ -37,6 +39,29 @@ struct show_row {
 
 // Reads one line as a row of a show file. Fields are split and the delay and
 // levels are read as in the frame sequence CSV (atoi's reading, levels
-// clamped to 0..255, at most 512); the universe must be decimal digits only.
-// The line, possibly still ending in LF, is not modified.
+// clamped to 0..255, at most 512); the universe, the field right after the
+// delay, must be decimal digits only. The line, possibly still ending in LF,
+// is not modified.
 show_line parse_show_line(const char* line, show_row& row, std::span<std::uint8_t, channels_per_universe> levels);
+
+// A delay from this on ends a moment.
+constexpr std::uint32_t moment_gap_ms = 10;
+
+// Where the moments of a show begin and end. A moment is a run of rows in
+// which no universe repeats and every delay after the first is below
+// moment_gap_ms: the universes of one frame leave a sender, and reach a
+// recorder, a few milliseconds apart, and so are written with small delays
+// between them. A sync packet belongs after each moment, never inside one.
+class show_moments {
+public:
+    show_moments();
+
+    // Whether the row of `delay_ms` that sends to `universe` (none for a row
+    // that sends nothing) begins a moment, the moment before it, if any, then
+    // being complete. The row is counted in the moment it belongs to.
+    bool begins_moment(std::uint32_t delay_ms, std::optional<std::uint16_t> universe);
+
+private:
+    std::vector<std::uint32_t> moment_of_; // per universe: the last moment it was sent in
+    std::uint32_t current_ = 0;            // 0 before the first row
+};

@@ -1,7 +1,7 @@
 // Any command line for showrun, its words split at zero bytes: the options
 // that take numbers (-u, -p, -l, -s, -k) either fail or leave their setting
 // within its range.
-#include "player.hpp"
+#include "settings.hpp"
 
 #include <cstddef>
 #include <cstdint>

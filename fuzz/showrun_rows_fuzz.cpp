@@ -1,7 +1,7 @@
 // Any file, read the way showrun reads it (whole lines, whatever their end
-// or length): the readers must stay in bounds and leave the line as it was,
-// and every frame they yield must become a packet of exactly its channels
-// that parses back to the same levels.
+// or length, a byte order mark dropped): the readers must stay in bounds and
+// leave the line as it was, and every frame they yield must become a packet
+// of exactly its channels that parses back to the same levels.
 #include "artdmx.hpp"
 #include "file_lines.hpp"
 #include "frame_csv.hpp"
@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -24,7 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static std::array<char, longest_line + 1> line{};
     std::array<std::uint8_t, channels_per_universe> frame{};
     std::array<std::uint8_t, artdmx_max_size> packet{};
+    bool first = true;
     while (read_file_line(file, line) == line_read::line) {
+        if (std::exchange(first, false))
+            drop_byte_order_mark(line);
         const std::string before(line.data());
         if (before.size() > longest_line)
             std::abort();

@@ -7,6 +7,7 @@
 #include "lines.hpp"
 #include "notices.hpp"
 #include "options.hpp"
+#include "pacing.hpp"
 #include "udp.hpp"
 
 #include <algorithm>
@@ -107,7 +108,7 @@ void print_report(const line_settings& settings)
 // data stay lit.
 struct keep_alive {
     std::int64_t interval = 0; // 0: off
-    std::int64_t next = 0;     // when the next re-send is due
+    pacing resends;            // due: when the next re-send is
     bool armed = false;        // a frame was sent: nothing is re-sent before
     std::array<std::uint8_t, channels_per_universe> frame{};
     std::size_t length = 0;
@@ -120,12 +121,14 @@ void remember_sent(keep_alive& k, std::span<const std::uint8_t> payload)
     std::copy(payload.begin(), payload.end(), k.frame.begin());
     k.length = payload.size();
     k.armed = true;
-    k.next = monotonic_ns() + k.interval;
+    start_periodic(k.resends, k.interval, monotonic_ns() + k.interval);
 }
 
-bool resend(keep_alive& k, const line_settings& settings, artnet_sender& sender)
+// The re-send that is due, at `now`; after a stop of the process, one and
+// then the interval again.
+bool resend(keep_alive& k, const line_settings& settings, artnet_sender& sender, std::int64_t now)
 {
-    k.next += k.interval;
+    pace_next(k.resends, 1, now);
     return send_dmx(sender, settings.universe, std::span(k.frame).first(k.length));
 }
 
@@ -137,10 +140,10 @@ bool wait_for_input(keep_alive& k, const line_settings& settings, artnet_sender&
         return true;
     for (;;) {
         pollfd input{STDIN_FILENO, POLLIN, 0};
-        const int ready = ::poll(&input, 1, ms_until(k.next, monotonic_ns()));
+        const int ready = ::poll(&input, 1, ms_until(k.resends.due, monotonic_ns()));
         if (ready != 0 && !(ready < 0 && errno == EINTR))
             return true; // the line, the end, or an error for fgets to report
-        if (monotonic_ns() >= k.next && !resend(k, settings, sender))
+        if (const std::int64_t now = monotonic_ns(); now >= k.resends.due && !resend(k, settings, sender, now))
             return false;
     }
 }
@@ -151,10 +154,10 @@ bool keep_alive_after_input(keep_alive& k, const line_settings& settings, artnet
     if (!k.armed)
         return true;
     const std::int64_t end = monotonic_ns() + k.interval;
-    while (k.next <= end) {
-        while (!sleep_until(k.next)) {
+    while (k.resends.due <= end) {
+        while (!sleep_until(k.resends.due)) {
         }
-        if (!resend(k, settings, sender))
+        if (!resend(k, settings, sender, monotonic_ns()))
             return false;
     }
     while (!sleep_until(end)) {
@@ -171,7 +174,7 @@ int send_lines(const line_settings& settings, artnet_sender& sender)
     unsigned long long line_number = 0;
     const std::size_t first = settings.channel - 1;
     keep_alive k;
-    k.interval = std::int64_t{settings.keep_alive_ms} * 1'000'000;
+    k.interval = settings.keep_alive_ms * ns_per_ms;
 
     while (wait_for_input(k, settings, sender)
         && std::fgets(line.data(), static_cast<int>(line.size()), stdin) != nullptr) {

@@ -6,9 +6,11 @@
 #include "descriptors.hpp"
 #include "notices.hpp"
 #include "numbers.hpp"
+#include "pacing.hpp"
 #include "ramp.hpp"
 #include "status_line.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -143,11 +145,16 @@ bool send_frame(artnet_sender& sender, const ramp_settings& settings,
 {
     const universe_list& list = settings.universes;
     const std::size_t universe_count = settings.all_universes ? highest_universe_of_all + 1 : list.count;
+    std::array<std::uint8_t, channels_per_universe> stamped{};
     for (std::size_t i = 0; i < universe_count; ++i) {
         const auto universe = static_cast<std::uint16_t>(settings.all_universes ? i : list.universes[i]);
-        if (settings.stamp)
-            stamp_universe(frame, universe, frame_number);
-        if (!send_dmx(sender, universe, frame))
+        if (settings.stamp) {
+            // Each universe stamps its own copy: a stamp may cover the ramp
+            // that the next universe still carries.
+            std::ranges::copy(frame, stamped.begin());
+            stamp_universe(stamped, universe, frame_number);
+        }
+        if (!send_dmx(sender, universe, settings.stamp ? std::span(stamped) : frame))
             return false;
     }
     // Nodes that take part hold what came until the ArtSync: every universe
@@ -164,9 +171,10 @@ int send_ramp(artnet_sender& sender, const ramp_settings& settings)
     std::uint8_t offset = 0;
     unsigned long long frames_sent = 0;
     unsigned long long last_status = 0;
-    const std::int64_t interval_ns = settings.interval_ms * ns_per_ms;
-    std::int64_t deadline = monotonic_ns();
+    pacing pace;
+    start_periodic(pace, settings.interval_ms * ns_per_ms, monotonic_ns());
     while (settings.frame_count < 0 || frames_sent < static_cast<unsigned long long>(settings.frame_count)) {
+        const std::int64_t now = monotonic_ns();
         fill_ramp(frame, offset);
         const std::uint8_t frame_offset = offset++;
         if (!send_frame(sender, settings, frame, frames_sent))
@@ -176,12 +184,10 @@ int send_ramp(artnet_sender& sender, const ramp_settings& settings)
             print_status(settings, frames_sent, frame_offset, frame);
             last_status = frames_sent;
         }
-        deadline += interval_ns;
-        // Far behind (a suspended process, a slow network): start afresh
-        // rather than send a burst of late frames.
-        if (const std::int64_t now = monotonic_ns(); now - deadline > interval_ns)
-            deadline = now;
-        while (!sleep_until(deadline)) {
+        // Far behind (a suspended process, a slow network), the frames go on
+        // from this one rather than in a burst of late ones.
+        const std::int64_t next = pace_next(pace, 1, now);
+        while (!sleep_until(next)) {
         }
     }
     if (settings.verbose)

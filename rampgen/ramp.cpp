@@ -14,6 +14,9 @@ void stamp_universe(std::span<std::uint8_t, 512> frame, std::uint16_t universe, 
 {
     frame[511] = static_cast<std::uint8_t>(universe);
     frame[510] = static_cast<std::uint8_t>(frame_number);
+    // Universes 1 and 257 would look the same by their low byte alone.
+    if (universe > 0xff)
+        frame[509] = static_cast<std::uint8_t>(universe >> 8);
 }
 
 void usage(const char* program, std::FILE* out)

@@ -16,9 +16,10 @@ constexpr int highest_universe_of_all = 255;
 // Channel i carries (offset + i) mod 256.
 void fill_ramp(std::span<std::uint8_t> frame, std::uint8_t offset);
 
-// The universe stamp (-s): channel 512 carries the universe and channel 511
-// the frame counter (mod 256), so that a monitor shows which universe a node
-// or a cable really carries.
+// The universe stamp (-s): channel 512 carries the universe's low byte and
+// channel 511 the frame counter (mod 256), so that a monitor shows which
+// universe a node or a cable really carries; above 255, channel 510 carries
+// the universe's high byte.
 void stamp_universe(std::span<std::uint8_t, 512> frame, std::uint16_t universe, unsigned long long frame_number);
 
 // What getopt reads.

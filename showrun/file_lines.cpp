@@ -1,6 +1,8 @@
 #include "file_lines.hpp"
 
 #include <cassert>
+#include <cstring>
+#include <string_view>
 
 #include <stdio.h>
 
@@ -33,4 +35,11 @@ line_read read_file_line(std::FILE* file, std::span<char> line)
     if (read_any)
         return line_read::line;
     return std::ferror(file) != 0 ? line_read::failed : line_read::end_of_file;
+}
+
+void drop_byte_order_mark(std::span<char> line)
+{
+    constexpr std::string_view mark = "\xef\xbb\xbf";
+    if (std::string_view(line.data()).starts_with(mark))
+        std::memmove(line.data(), line.data() + mark.size(), std::strlen(line.data()) - mark.size() + 1);
 }

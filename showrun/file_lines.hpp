@@ -20,3 +20,7 @@ enum class line_read { line, end_of_file, failed };
 // over. end_of_file and failed come only when no byte of a line was read;
 // failed leaves the stream's error indicator and errno set.
 line_read read_file_line(std::FILE* file, std::span<char> line);
+
+// Drops the UTF-8 byte order mark that some editors put before the text of a
+// file from `line`, the file's first line as read_file_line left it.
+void drop_byte_order_mark(std::span<char> line);

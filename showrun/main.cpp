@@ -3,6 +3,7 @@
 
 #include "artnet_sender.hpp"
 #include "clock.hpp"
+#include "demo.hpp"
 #include "descriptors.hpp"
 #include "notices.hpp"
 #include "playback.hpp"
@@ -14,15 +15,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-void print_report(const player_settings& settings)
-{
-    std::fprintf(stderr, "Playing: %s\n", settings.file);
-    std::fprintf(stderr, "Universe: %d | Target: %s:%d\n", settings.universe, settings.target, settings.port);
-    std::fprintf(stderr, "Press Ctrl+C to stop\n");
-    print_maker_line(stderr);
-    std::fprintf(stderr, "\n");
-}
 
 // The file to play, checked before it is opened: a directory is no file,
 // and only a file that can go back to its start can be played again (a
@@ -75,10 +67,9 @@ int main(int argc, char* argv[])
     const unique_file file = open_show_file(settings, status);
     if (!file)
         return status;
-    print_report(settings);
 
     playback p(sender, settings);
-    start_clock(p.clock, settings.speed, monotonic_ns());
+    start_playback(p, monotonic_ns());
     const playback_end end = play(p, file.get());
     return print_end_report(end, p) ? 0 : 1;
 }

@@ -2,6 +2,7 @@
 
 #include "clock.hpp"
 #include "frame_csv.hpp"
+#include "notices.hpp"
 #include "show_csv.hpp"
 #include "signals.hpp"
 #include "status_line.hpp"
@@ -78,12 +79,15 @@ bool end_frame(playback& p)
     return send_sync(p.sender);
 }
 
-bool send_row(playback& p, const row_to_play& row)
+// Sends the row's frame, which takes its place on the timeline at `now`.
+bool send_row(playback& p, const row_to_play& row, std::int64_t now)
 {
     const auto levels = std::span(p.levels).first(row.count);
     if (!send_dmx(p.sender, row.universe, levels))
         return false;
-    p.last_send = monotonic_ns();
+    p.went_out = now;
+    if (p.settings.keep_alive_ms > 0)
+        p.resends.sent(row.universe, now);
     universe_frame& kept = p.sent.find_or_add(row.universe);
     std::ranges::copy(levels, kept.levels.begin());
     kept.length = levels.size();
@@ -96,33 +100,41 @@ bool send_row(playback& p, const row_to_play& row)
     return true;
 }
 
-// The last frame of every universe sent so far, again, with the next
-// sequence numbers: nodes that black out without data stay lit.
-bool keep_alive(playback& p)
+// The last frame of every universe whose keep-alive has come, again, with
+// the next sequence numbers: nodes that black out without data stay lit. A
+// row falling due ends the round, which goes on after it, so that however
+// many universes a show has, its rows keep their times.
+bool keep_alive(playback& p, std::int64_t now)
 {
-    for (const universe_frame& frame : p.sent.all())
-        if (!send_dmx(p.sender, frame.universe, std::span(frame.levels).first(frame.length)))
+    // Inside a moment its own ArtSync, still to come, covers the re-sends.
+    const bool in_moment = p.sync_due;
+    while (!p.resends.empty() && p.resends.first_due() <= now && now < p.clock.due) {
+        const universe_frame* frame = p.sent.find(p.resends.first());
+        if (!send_dmx(p.sender, frame->universe, std::span(frame->levels).first(frame->length)))
             return false;
-    p.sync_due = true;
-    return end_frame(p);
+        p.resends.resent(now);
+        p.sync_due = true;
+        now = monotonic_ns();
+    }
+    return in_moment || end_frame(p);
 }
 
-// Waits until the clock's end, keeping the frames alive every keep-alive
-// interval from the last send. False when a re-send failed.
+// Waits until the clock's due time, keeping the frames alive on their way.
+// False when a re-send failed.
 bool wait_for_clock(playback& p)
 {
-    const std::int64_t interval = p.settings.keep_alive_ms * ns_per_ms;
     while (running) {
-        const std::int64_t next = p.last_send + interval;
-        const bool due = interval > 0 && !p.sent.all().empty() && next < p.clock.end;
-        // Another signal than a stop request only restarts the wait.
-        if (!sleep_until(due ? next : p.clock.end))
-            continue;
-        if (!due)
+        const std::int64_t now = monotonic_ns();
+        if (now >= p.clock.due)
             return true;
-        if (!keep_alive(p))
-            return false;
-        p.last_send = next;
+        const bool keeping = p.settings.keep_alive_ms > 0 && !p.resends.empty();
+        if (keeping && p.resends.first_due() <= now) {
+            if (!keep_alive(p, now))
+                return false;
+            continue;
+        }
+        // A signal other than a stop request only ends this sleep early.
+        sleep_until(keeping ? std::min(p.resends.first_due(), p.clock.due) : p.clock.due);
     }
     return true;
 }
@@ -130,29 +142,33 @@ bool wait_for_clock(playback& p)
 // A hand-written file's row: the frame, then its delay.
 bool send_then_wait(playback& p, const row_to_play& row)
 {
-    if (!send_row(p, row))
+    if (!send_row(p, row, monotonic_ns()))
         return false;
     print_frame_line(p);
-    hold_until(p.clock, row.delay, p.last_send);
+    pace_next(p.clock, row.delay, p.went_out);
     return end_frame(p) && wait_for_clock(p);
 }
 
-// A recording's or a show file's row: its delay, then the frame. The frame
-// before a delay is complete: its ArtSync, and its status line, go first.
+// A recording's or a show file's row: its delay, then the frame. The moment
+// before the row, when the row begins a new one, is complete: its ArtSync
+// goes first, and so does the status line of the frame before a delay. The
+// row's place on the timeline follows the row before it, however late it
+// was read: a row arriving through a pipe goes out when its place comes, or
+// at once when that has passed.
 bool wait_then_send(playback& p, const row_to_play& row)
 {
-    if (row.delay != 0) {
-        if (p.shown != p.frames_sent)
-            print_frame_line(p);
-        if (!end_frame(p))
-            return false;
-        hold_until(p.clock, row.delay, monotonic_ns());
-        if (!wait_for_clock(p))
-            return false;
-    }
+    const bool new_moment = p.moments.begins_moment(row.delay, row.sent ? std::optional(row.universe) : std::nullopt);
+    if (row.delay != 0 && p.shown != p.frames_sent)
+        print_frame_line(p);
+    if (new_moment && !end_frame(p))
+        return false;
+    pace_next(p.clock, row.delay, p.went_out);
+    if (row.delay != 0 && !wait_for_clock(p))
+        return false;
+    p.went_out = monotonic_ns();
     if (!row.sent || !running)
         return true;
-    if (!send_row(p, row))
+    if (!send_row(p, row, p.went_out))
         return false;
     if (p.kind == file_kind::recording)
         print_frame_line(p);
@@ -176,13 +192,30 @@ file_kind kind_after_comment(file_kind kind, bool first_comment, std::string_vie
 bool take_header_line(playback& p, bool& first_comment)
 {
     const std::string_view line(p.text.data());
-    if (!line.empty() && line.front() != '#' && line != "\r")
-        return false;
-    if (line.empty() || line == "\r")
+    if (line.find_first_not_of(" \t\r\v\f") == std::string_view::npos)
         return true;
+    if (line.front() != '#')
+        return false;
     p.kind = kind_after_comment(p.kind, first_comment, line.substr(0, line.find_last_not_of('\r') + 1));
     first_comment = false;
     return true;
+}
+
+// Once the header has said what kind of file plays: a show file's rows name
+// their own universes.
+void print_start_report(playback& p)
+{
+    const player_settings& settings = p.settings;
+    p.reported = true;
+    std::fprintf(stderr, "Playing: %s\n", settings.file);
+    if (p.kind == file_kind::show && !settings.universe_given)
+        std::fprintf(stderr, "Universe: from the file");
+    else
+        std::fprintf(stderr, "Universe: %d", settings.universe);
+    std::fprintf(stderr, " | Target: %s:%d\n", settings.target, settings.port);
+    std::fprintf(stderr, "Press Ctrl+C to stop\n");
+    print_maker_line(stderr);
+    std::fprintf(stderr, "\n");
 }
 
 void print_show_line(const player_settings& settings)
@@ -213,11 +246,17 @@ playback_end play_pass(playback& p, std::FILE* file)
         // A read of a pipe that a stop request cut short is a stop.
         if (read == line_read::failed)
             return running ? playback_end::read_error : playback_end::stopped;
-        if (read == line_read::end_of_file)
+        if (read == line_read::end_of_file) {
+            if (!p.reported)
+                print_start_report(p);
             return end_of_pass(p);
-        ++p.line;
+        }
+        if (++p.line == 1)
+            drop_byte_order_mark(p.text);
         if (in_header && take_header_line(p, first_comment))
             continue;
+        if (!p.reported)
+            print_start_report(p);
         if (in_header && p.kind == file_kind::show && p.pass == 1)
             print_show_line(p.settings);
         in_header = false;
@@ -239,12 +278,18 @@ bool pace_pass(playback& p, std::int64_t pass_start)
     const std::int64_t start = next_pass_start(pass_start, monotonic_ns(), p.settings.keep_alive_ms);
     while (running && !sleep_until(start)) {
     }
-    if (start > p.clock.end)
-        start_clock(p.clock, p.settings.speed, start);
+    if (start > p.clock.due)
+        start_timeline(p.clock, p.settings.speed, start);
     return running != 0;
 }
 
 } // namespace
+
+void start_playback(playback& p, std::int64_t now)
+{
+    start_timeline(p.clock, p.settings.speed, now);
+    p.went_out = now;
+}
 
 playback_end play(playback& p, std::FILE* file)
 {

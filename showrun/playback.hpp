@@ -7,8 +7,10 @@
 // it; a show file does the same, each row going to its own universe.
 
 #include "artnet_sender.hpp"
+#include "clock.hpp"
 #include "file_lines.hpp"
-#include "player.hpp"
+#include "settings.hpp"
+#include "show_csv.hpp"
 #include "timeline.hpp"
 #include "universe_frames.hpp"
 
@@ -22,11 +24,16 @@ enum class file_kind { plain, recording, show };
 
 // What playback carries from row to row and from pass to pass.
 struct playback {
-    playback(artnet_sender& out, const player_settings& s) : sender(out), settings(s) { }
+    playback(artnet_sender& out, const player_settings& s)
+        : sender(out), settings(s), resends(s.keep_alive_ms * ns_per_ms)
+    {
+    }
 
     artnet_sender& sender;
     const player_settings& settings;
-    universe_frames sent; // the last frame sent to each universe, for the keep-alive
+    universe_frames sent;    // the last frame sent to each universe, for the keep-alive
+    resend_schedule resends; // when each universe's keep-alive is due
+    show_moments moments;    // where the ArtSyncs of a recording or a show go
     unsigned long long frames_sent = 0;
     unsigned long long shown = 0; // frames the status line has shown
     long pass = 0;
@@ -37,13 +44,18 @@ struct playback {
     std::size_t count = 0;             // its channels
     std::uint32_t delay = 0;           // the delay of its row
     bool sync_due = false;             // frames went out since the last ArtSync
-    std::int64_t last_send = 0;        // for the keep-alive
-    playback_clock clock;
+    bool reported = false;             // the start-up report was printed
+    pacing clock;                      // the timeline
+    std::int64_t went_out = 0;         // when the last row took its place on it
     std::array<char, longest_line + 1> text{};
     std::array<std::uint8_t, channels_per_universe> levels{};
 };
 
-// Plays the file as many times as asked; the clock must have been started.
+// Starts the timeline at `now`.
+void start_playback(playback& p, std::int64_t now);
+
+// Plays the file as many times as asked, after the start-up report, which
+// waits for the file's header to say what kind of file it is.
 playback_end play(playback& p, std::FILE* file);
 
 // The closing report, and whether playback ended as asked (the end of the

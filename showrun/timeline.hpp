@@ -3,6 +3,8 @@
 // and how soon a pass over the file may follow the one before. Kept apart
 // from the sending so the timing can be decided, and tested, from `now`.
 
+#include "pacing.hpp"
+
 #include <cstdint>
 
 // How far playback may fall behind its timeline before it starts afresh.
@@ -12,23 +14,14 @@ constexpr std::int64_t max_lag_ns = 1'000'000'000;
 // faster than a DMX frame, not as fast as the network takes packets.
 constexpr std::int64_t shortest_pass_ns = 25'000'000;
 
-// The playback timeline: where it began, the delays played since as written
-// in the file, and the speed they are divided by. The end of every wait is
-// the start plus the scaled sum of the delays, so that neither the time
-// spent reading, parsing and sending nor rounding adds up over a long show.
-struct playback_clock {
-    double speed = 1.0;
-    std::int64_t start = 0;
-    std::uint64_t played_ms = 0;
-    std::int64_t end = 0; // of the current wait
-};
-
-void start_clock(playback_clock& clock, double speed, std::int64_t now);
-// The end of the wait after a row sent at `now` and held for `delay_ms`. A
-// row sent more than `max_lag_ns` after its due time (a suspended process, a
-// stalled disk) starts a new timeline at `now` rather than the missed rows
-// going out in a burst.
-std::int64_t hold_until(playback_clock& clock, std::uint32_t delay_ms, std::int64_t now);
+// The playback timeline, starting at `now`: the delays played, as written in
+// the file, counted from its start and divided by the speed. The end of
+// every wait is the start plus the scaled sum of the delays, so that neither
+// the time spent reading, parsing and sending nor rounding adds up over a
+// long show. A row that goes out more than max_lag_ns after its due time (a
+// suspended process, a stalled disk) starts a new timeline rather than the
+// missed rows going out in a burst.
+void start_timeline(pacing& timeline, double speed, std::int64_t now);
 
 // When the pass after one that began at `pass_start` may begin: at once,
 // unless the pass was shorter than the shortest pass, or than the keep-alive

@@ -207,17 +207,19 @@ TEST(RampgenE2E, SignalEndsItAtOnceWithoutClosingOutput)
 TEST(RampgenE2E, UniverseStampMarksEachUniverseAndFrame)
 {
     udp_capture capture;
-    const run_result result = run(to(capture, {"-s", "-u", "3", "-u", "200", "-c", "2", "-i", "1", "-v"}));
+    const run_result result
+        = run(to(capture, {"-s", "-u", "3", "-u", "1.0.1", "-u", "200", "-c", "2", "-i", "1", "-v"}));
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_NE(result.err.find("Universe stamp: channel 512 = universe, channel 511 = frame\n"), std::string::npos);
-    const auto datagrams = capture.receive_many(5, 1000);
-    ASSERT_EQ(datagrams.size(), 4u);
-    const std::uint16_t universes[] = {3, 200, 3, 200};
-    for (std::size_t i = 0; i < 4; ++i) {
+    const auto datagrams = capture.receive_many(7, 1000);
+    ASSERT_EQ(datagrams.size(), 6u);
+    const std::uint16_t universes[] = {3, 257, 200, 3, 257, 200};
+    for (std::size_t i = 0; i < 6; ++i) {
         const datagram_view view = read(datagrams[i]);
-        EXPECT_EQ(view.data[511], universes[i]) << i;
-        EXPECT_EQ(view.data[510], i / 2) << i;
-        EXPECT_EQ(view.data[509], (i / 2 + 509) % 256) << "the ramp below is untouched";
+        EXPECT_EQ(view.data[511], universes[i] & 0xff) << i;
+        EXPECT_EQ(view.data[510], i / 3) << i;
+        // Above 255 the high byte; the ramp below is untouched otherwise.
+        EXPECT_EQ(view.data[509], universes[i] > 255 ? 1 : (i / 3 + 509) % 256) << i;
     }
 }
 

@@ -24,9 +24,14 @@ TEST(ShowCsv, RowsOfDelayUniverseAndLevels)
         {"5,32768,1\n", show_line::bad_universe, 5, 0, {}},
         {"5,3x,1\n", show_line::bad_universe, 5, 0, {}},
         {"5\n", show_line::bad_universe, 5, 0, {}},
+        {"0,,18,1\n", show_line::bad_universe, 0, 0, {}},
+        {"0, ,18,1\n", show_line::bad_universe, 0, 0, {}},
+        {",5,7,1\n", show_line::frame, 5, 7, {1}},
         {",,,\n", show_line::unreadable, 0, 0, {}},
         {"# a note\n", show_line::nothing, 0, 0, {}},
         {"\n", show_line::nothing, 0, 0, {}},
+        {"\r\n", show_line::nothing, 0, 0, {}},
+        {" \t\r\n", show_line::nothing, 0, 0, {}},
     };
     for (const auto& c : cases) {
         std::array<std::uint8_t, channels_per_universe> levels{};
@@ -76,5 +81,24 @@ TEST(ShowCsv, UniversesAsNetSubnetUniverse)
             EXPECT_EQ(universe, c.universe) << c.text;
         else
             EXPECT_EQ(err, "Error: Universe must be 0-32767 or net.subnet.universe (0-127.0-15.0-15)\n") << c.text;
+    }
+}
+
+TEST(ShowCsv, AMomentEndsAtADelayOf10MsOrAUniverseAgain)
+{
+    // Rows of delay and universe (-1: the row sends nothing), and where moments begin.
+    const std::vector<std::pair<std::vector<std::pair<std::uint32_t, int>>, std::vector<bool>>> cases = {
+        {{{0, 1}, {3, 2}, {8, 3}, {1, 300}}, {true, false, false, false}},
+        {{{500, 1}, {9, 2}, {10, 3}, {0, 4}}, {true, false, true, false}},
+        {{{0, 1}, {0, 2}, {0, 1}, {0, 2}, {5, 3}}, {true, false, true, false, false}},
+        {{{0, 1}, {0, -1}, {0, 1}, {20, -1}, {0, 2}}, {true, false, true, true, false}},
+    };
+    for (const auto& [rows, expected] : cases) {
+        show_moments moments;
+        std::vector<bool> begins;
+        for (const auto& [delay, universe] : rows)
+            begins.push_back(
+                moments.begins_moment(delay, universe < 0 ? std::nullopt : std::optional<std::uint16_t>(universe)));
+        EXPECT_EQ(begins, expected) << rows.size();
     }
 }

@@ -1,5 +1,6 @@
+#include "demo.hpp"
 #include "file_lines.hpp"
-#include "player.hpp"
+#include "settings.hpp"
 #include "timeline.hpp"
 
 #include <gtest/gtest.h>
@@ -84,29 +85,6 @@ TEST(Showrun, OptionsAndTheDemoNameThatIsPeekedAtNotConsumed)
         } else {
             EXPECT_EQ(r.err, "") << label;
         }
-    }
-}
-
-TEST(Showrun, RowsKeepToOneTimelineAndStartAfreshOnlyWhenFarBehind)
-{
-    constexpr std::int64_t ms = 1'000'000;
-    const struct {
-        std::int64_t previous_end;
-        std::uint16_t delay;
-        std::int64_t now;
-        std::int64_t end;
-    } cases[] = {
-        {1000 * ms, 100, 1000 * ms, 1100 * ms},         // sent on time
-        {1000 * ms, 100, 1030 * ms, 1100 * ms},         // late sending is made up
-        {1000 * ms, 0, 1030 * ms, 1000 * ms},           // delay 0: the next row at once
-        {1000 * ms, 100, 2000 * ms, 1100 * ms},         // exactly a second behind still catches up
-        {1000 * ms, 100, 2000 * ms + 1, 2100 * ms + 1}, // further behind: a new timeline
-        {1000 * ms, 65535, 1000 * ms, 66535 * ms},
-    };
-    for (const auto& c : cases) {
-        playback_clock clock;
-        start_clock(clock, 1.0, c.previous_end);
-        EXPECT_EQ(hold_until(clock, c.delay, c.now), c.end) << c.now;
     }
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// showrun's command line, its usage text and the demo file.
+// showrun's command line and its usage text.
 
 #include "options.hpp"
 #include "udp.hpp"
@@ -34,8 +34,3 @@ constexpr const char* option_letters = POSIX_OPTIONS("f:u:p:t:dhl:s:k:US");
 
 // The usage text on `out`; the caller chooses the exit status.
 void usage(const char* program, std::FILE* out = stderr);
-
-// Writes the demo sequence to `path`, replacing what it held, and reports it.
-// False, after the perror line of the failed call, when the file could not be
-// opened, written or closed.
-bool create_demo_csv(const char* path);

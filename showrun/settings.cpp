@@ -1,11 +1,8 @@
-#include "player.hpp"
+#include "settings.hpp"
 
-#include "descriptors.hpp"
-#include "frame_csv.hpp"
 #include "notices.hpp"
 #include "numbers.hpp"
 
-#include <array>
 #include <cstdio>
 #include <unistd.h>
 
@@ -118,39 +115,4 @@ void usage(const char* program, std::FILE* out)
         "\n"
         "%s",
         program, program, highest_port_address, protocol_notice);
-}
-
-bool create_demo_csv(const char* path)
-{
-    unique_file file(std::fopen(path, "w"));
-    if (!file) {
-        std::perror("fopen");
-        return false;
-    }
-    if (std::fputs("# Demo CSV file for showrun\n"
-                   "# Format: delay_ms,channel1,channel2,channel3,...\n"
-                   "# Each row is a frame, first column is delay before that frame\n\n",
-            file.get())
-        == EOF) {
-        std::perror("fputs");
-        return false;
-    }
-    // A chase over channels 1 to 8 at full, then twelve frames of all zeros.
-    for (std::size_t row = 0; row < 20; ++row) {
-        std::array<std::uint8_t, 8> levels{};
-        if (row < levels.size())
-            levels[row] = 255;
-        if (!write_csv_frame(file.get(), 100, levels)) {
-            std::perror("fprintf");
-            return false;
-        }
-    }
-    // The rows usually reach the disk only now, so a full disk shows here.
-    if (std::fclose(file.release()) != 0) {
-        std::perror("fclose");
-        return false;
-    }
-    std::fprintf(stderr, "Created demo file: %s\n", path);
-    std::fprintf(stderr, "This file contains 20 frames with 8 channels each.\n");
-    return true;
 }
