@@ -34,7 +34,7 @@ void usage(const char* program, std::FILE* out = stderr)
         "  -N             Answer ArtPoll as an Art-Net node, so controllers that send only to\n"
         "                 discovered nodes send here\n"
         "\n"
-        "Universes above 255: -u net.subnet.universe (0-127.0-15.0-15)\n"
+        "Universes above 255: -u 256-32767 or net.subnet.universe (0-127.0-15.0-15)\n"
         "\n"
         "%s",
         program, highest_port_address, protocol_notice);
