@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstring>
 #include <string_view>
 
+#include <arpa/inet.h>
 #include <getopt.h>
 #include <unistd.h>
 
@@ -38,38 +40,126 @@ int next_option(int argc, char* const argv[], const char* letters)
     return getopt(argc, argv, letters);
 }
 
-bool asks_for_help_or_version(int argc, char* argv[], const char* letters)
+namespace {
+
+// The options read ahead quietly, up to the first that asks for help or the
+// version, fails, or ends them; `wanted` says whether one is what it seeks.
+template <typename Wanted> bool read_ahead(int argc, char* argv[], const char* letters, Wanted wanted)
 {
     reset_getopt();
     const int reporting = opterr;
     opterr = 0;
-    int option = 0;
-    do
+    bool found = false;
+    for (int option = 0; !found;) {
         option = next_option(argc, argv, letters);
-    while (option != -1 && option != '?' && option != ':' && option != help_option && option != version_option);
+        if (option == -1 || option == '?' || option == ':')
+            break;
+        found = wanted(option);
+        if (option == help_option || option == version_option)
+            break;
+    }
     opterr = reporting;
     reset_getopt();
-    return option == help_option || option == version_option;
+    return found;
 }
 
-int answer_long_option(int option, const char* program, const char* invoked_as, void (*usage)(const char*, std::FILE*))
+} // namespace
+
+bool asks_for_help_or_version(int argc, char* argv[], const char* letters)
 {
-    if (option == help_option)
+    return read_ahead(
+        argc, argv, letters, [](int option) { return option == help_option || option == version_option; });
+}
+
+bool asks_for_sacn(int argc, char* argv[], const char* letters)
+{
+    return read_ahead(argc, argv, letters, [](int option) { return option == 'E'; });
+}
+
+int answer_help_option(int option, const char* program, const char* invoked_as, void (*usage)(const char*, std::FILE*))
+{
+    if (option == 'h')
+        usage(invoked_as, stderr);
+    else if (option == help_option)
         usage(invoked_as, stdout);
     else
         print_version(program);
     return 0;
 }
 
-bool check_keep_alive(const char* text, int& ms)
+bool check_keep_alive(const char* text, int& ms, bool sacn)
 {
+    const int longest = sacn ? longest_sacn_keep_alive_ms : longest_keep_alive_ms;
     long value = 0;
-    if (!parse_integer(text, value) || value < shortest_keep_alive_ms || value > longest_keep_alive_ms) {
-        std::fprintf(
-            stderr, "Error: Keep-alive must be between %d and %d ms\n", shortest_keep_alive_ms, longest_keep_alive_ms);
+    if (!parse_integer(text, value) || value < shortest_keep_alive_ms || value > longest) {
+        std::fprintf(stderr, "Error: Keep-alive must be between %d and %d ms\n", shortest_keep_alive_ms, longest);
         return false;
     }
     ms = static_cast<int>(value);
+    return true;
+}
+
+bool read_port_option(const char* text, network_options& options)
+{
+    options.port_given = true;
+    return check_port(text, options.port);
+}
+
+bool read_target_option(const char* text, network_options& options, bool bounded)
+{
+    // The longest dotted address, 255.255.255.255, has 15 characters.
+    if (bounded && std::strlen(text) > 15) {
+        std::fprintf(stderr, "Invalid target IP address\n");
+        return false;
+    }
+    options.target = text;
+    options.target_given = true;
+    return true;
+}
+
+bool read_priority_option(const char* text, network_options& options)
+{
+    long value = 0;
+    if (!parse_integer(text, value) || value < 0 || value > highest_e131_priority) {
+        std::fprintf(stderr, "Error: Priority must be between 0 and %d\n", highest_e131_priority);
+        return false;
+    }
+    options.priority = static_cast<int>(value);
+    options.priority_given = true;
+    return true;
+}
+
+bool read_interface_option(const char* text, network_options& options)
+{
+    if (::inet_pton(AF_INET, text, &options.interface) != 1) {
+        std::fprintf(stderr, "Error: Invalid interface address: %s (an IPv4 address of this host)\n", text);
+        return false;
+    }
+    options.interface_text = text;
+    return true;
+}
+
+void read_node_option(network_options& options)
+{
+    options.answer_polls = true;
+}
+
+bool finish_network_options(network_options& options)
+{
+    if (!options.sacn && options.priority_given) {
+        std::fprintf(stderr, "Error: -P (sACN priority) needs -E\n");
+        return false;
+    }
+    if (!options.sacn && options.interface_text != nullptr) {
+        std::fprintf(stderr, "Error: -I (multicast interface) needs -E\n");
+        return false;
+    }
+    if (options.sacn && options.answer_polls) {
+        std::fprintf(stderr, "Error: -N (answer ArtPoll) is Art-Net's and cannot be combined with -E\n");
+        return false;
+    }
+    if (options.sacn && !options.port_given)
+        options.port = e131_port;
     return true;
 }
 
@@ -97,10 +187,20 @@ int read_port_address(std::string_view text, char separator)
 
 } // namespace
 
-bool check_universe(const char* text, std::uint16_t& universe)
+bool check_universe(const char* text, std::uint16_t& universe, bool sacn)
 {
     const std::string_view typed(text);
     const std::size_t at = typed.find_first_of(".:");
+    if (sacn) {
+        const int value = at == std::string_view::npos ? saturating_atoi(text) : -1;
+        if (value < lowest_e131_universe || value > highest_e131_universe) {
+            std::fprintf(stderr, "Error: sACN universe must be between %d and %d\n", lowest_e131_universe,
+                highest_e131_universe);
+            return false;
+        }
+        universe = static_cast<std::uint16_t>(value);
+        return true;
+    }
     const int value = at == std::string_view::npos ? saturating_atoi(text) : read_port_address(typed, typed[at]);
     if (value < 0 || value > highest_port_address) {
         std::fprintf(stderr, "Error: Universe must be %d-%d or net.subnet.universe (0-127.0-15.0-15)\n", 0,

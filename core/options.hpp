@@ -1,16 +1,21 @@
 #pragma once
 // Reading the command line as every program does: getopt under the POSIX
-// rules, the two long options all six answer, and the checks of the values
-// that several programs take (universe, port, channel, keep-alive), with the
-// list that a repeated -u builds.
+// rules, the two long options all six answer, the options that mean the same
+// in several programs (protocol, port, target, interface, priority, node),
+// and the checks of the values that several programs take (universe, port,
+// channel, keep-alive), with the list that a repeated -u builds.
 
 #include "artdmx.hpp"
+#include "e131.hpp"
+#include "udp.hpp"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <span>
+
+#include <netinet/in.h>
 
 // A universe setting whose option was not given, or which -a cleared:
 // beyond every Port-Address, so that no -u can give it. Where a flag says
@@ -44,26 +49,67 @@ int next_option(int argc, char* const argv[], const char* letters);
 // only the answer is printed.
 bool asks_for_help_or_version(int argc, char* argv[], const char* letters);
 
-// Answers help_option with `usage` (given the name the program was invoked
-// as) on standard output, or version_option with print_version; returns the
-// exit status, 0.
-int answer_long_option(int option, const char* program, const char* invoked_as, void (*usage)(const char*, std::FILE*));
+// Answers -h with `usage` (given the name the program was invoked as) on
+// standard error, help_option with it on standard output, or version_option
+// with print_version; returns the exit status, 0.
+int answer_help_option(int option, const char* program, const char* invoked_as, void (*usage)(const char*, std::FILE*));
 
-// -k of the senders, the keep-alive interval: 100 to 10000 ms.
+// The options that mean the same wherever they are taken: which protocol,
+// the port, where a sender sends, the interface multicast uses, a sender's
+// sACN priority, and whether a receiver answers ArtPoll.
+struct network_options {
+    bool sacn = false;       // -E
+    int port = default_port; // -p; sACN's port under -E unless given
+    bool port_given = false;
+    const char* target = default_target; // -t, as typed
+    bool target_given = false;
+    int priority = default_e131_priority; // -P
+    bool priority_given = false;
+    const char* interface_text = nullptr; // -I, as typed
+    in_addr interface {
+    };                         // -I; INADDR_ANY: the system chooses
+    bool answer_polls = false; // -N
+};
+
+// Whether -E is among the options, read ahead quietly: the universe and
+// keep-alive options are checked against the protocol as they come, and -E
+// may follow them.
+bool asks_for_sacn(int argc, char* argv[], const char* letters);
+
+// Each reads its option into `options`; those that can fail print their
+// fixed message and return false. -t keeps the text for the endpoint to
+// convert; with `bounded` a text too long for any dotted address (16
+// characters or more) is refused at once with "Invalid target IP address".
+bool read_port_option(const char* text, network_options& options);
+bool read_target_option(const char* text, network_options& options, bool bounded = false);
+// "Error: Priority must be between 0 and 200".
+bool read_priority_option(const char* text, network_options& options);
+// A dotted IPv4 address of this host's interface.
+bool read_interface_option(const char* text, network_options& options);
+void read_node_option(network_options& options);
+// After the last option: -P and -I need -E, -N is Art-Net's alone, and -E
+// brings sACN's port unless -p was given. False after the refusal's message.
+bool finish_network_options(network_options& options);
+
+// -k of the senders, the keep-alive interval: 100 to 10000 ms, and under
+// -E, where receivers drop a source after 2.5 s, 100 to 1000 ms.
 constexpr int shortest_keep_alive_ms = 100;
 constexpr int longest_keep_alive_ms = 10000;
+constexpr int longest_sacn_keep_alive_ms = 1000;
 
 // The common option checks: each prints its fixed message on failure.
 // A universe is a plain number, 0..32767 as atoi reads it ("12x" is 12,
 // "abc" is 0), or three numbers joined by '.' or ':', net (0..127), subnet
 // (0..15) and universe (0..15), meaning net * 256 + subnet * 16 + universe:
-// "1.2.12" is 300. Either way it is the 15-bit Port-Address.
-bool check_universe(const char* text, std::uint16_t& universe);
+// "1.2.12" is 300. Either way it is the 15-bit Port-Address. Under sACN it
+// is a plain number, 1..63999, read the same way.
+bool check_universe(const char* text, std::uint16_t& universe, bool sacn = false);
 bool check_port(const char* text, int& port);
 // Stores the channel as typed (1..512).
 bool check_channel(const char* text, std::uint16_t& channel);
-// "Error: Keep-alive must be between 100 and 10000 ms" on failure.
-bool check_keep_alive(const char* text, int& ms);
+// "Error: Keep-alive must be between 100 and 10000 ms" (1000 under sACN) on
+// failure.
+bool check_keep_alive(const char* text, int& ms, bool sacn = false);
 
 // The universes of a repeated -u, in the order first given.
 constexpr std::size_t most_listed_universes = 256;

@@ -11,6 +11,8 @@
 
 namespace {
 
+constexpr const char* option_letters = POSIX_OPTIONS("t:u:c:p:vhNEI:");
+
 // Where the marker words stand: the last "--high" and the last "--low"
 // anywhere in the list (an earlier one is an ordinary word); 0 for none.
 struct marker_positions {
@@ -60,7 +62,7 @@ int take_option(int option, const char* program, cuetrig_settings& settings)
         }
         return -1;
     case 'u':
-        return check_universe(optarg, watch.universe) ? -1 : 1;
+        return check_universe(optarg, watch.universe, settings.net.sacn) ? -1 : 1;
     case 'c': {
         std::uint16_t channel = 0;
         if (!check_channel(optarg, channel))
@@ -69,19 +71,21 @@ int take_option(int option, const char* program, cuetrig_settings& settings)
         return -1;
     }
     case 'p':
-        return check_port(optarg, settings.port) ? -1 : 1;
+        return read_port_option(optarg, settings.net) ? -1 : 1;
+    case 'E':
+        return -1; // read ahead
+    case 'I':
+        return read_interface_option(optarg, settings.net) ? -1 : 1;
     case 'v':
         watch.value_mode = true;
         return -1;
     case 'N':
-        settings.answer_polls = true;
+        read_node_option(settings.net);
         return -1;
     case 'h':
-        usage(program);
-        return 0;
     case help_option:
     case version_option:
-        return answer_long_option(option, "cuetrig", program, usage);
+        return answer_help_option(option, "cuetrig", program, usage);
     default: // getopt has printed its own diagnostic
         usage(program);
         return 1;
@@ -93,6 +97,7 @@ int take_option(int option, const char* program, cuetrig_settings& settings)
 // to go on, otherwise the exit status; `end` is where the options ended.
 int read_options(int argc, char* argv[], const marker_positions& at, cuetrig_settings& settings, int& end)
 {
+    settings.net.sacn = asks_for_sacn(argc, argv, option_letters);
     reset_getopt();
     for (;;) {
         // getopt would read a marker as a group of option letters: the
@@ -101,7 +106,7 @@ int read_options(int argc, char* argv[], const marker_positions& at, cuetrig_set
         end = std::max(optind, 1);
         if (end == at.high_at || end == at.low_at)
             return -1;
-        const int option = next_option(argc, argv, POSIX_OPTIONS("t:u:c:p:vhN"));
+        const int option = next_option(argc, argv, option_letters);
         if (option == -1)
             return -1;
         if (const int status = take_option(option, argv[0], settings); status >= 0)
@@ -122,6 +127,8 @@ int read_words(int argc, char* argv[], cuetrig_settings& settings)
         usage(program);
         return 1;
     }
+    if (!finish_network_options(settings.net))
+        return 1;
 
     // The separator is the first "--" where the options ended (the one that
     // ended them) or after; every later one is an ordinary word.
@@ -178,6 +185,8 @@ void usage(const char* program, std::FILE* out)
         "  -v            Value mode: expand variables in command arguments\n"
         "  -N            Answer ArtPoll as an Art-Net node, so controllers that send only\n"
         "                to discovered nodes send here\n"
+        "  -E            Receive sACN (E1.31) instead of Art-Net: port 5568, universes 1-63999\n"
+        "  -I address    Local IPv4 address of the interface that sACN multicast is joined on\n"
         "  --high        Command to run when value goes from low (<=127) to high (>127)\n"
         "  --low         Command to run when value goes from high (>127) to low (<=127)\n"
         "  --            Separator before command (optional)\n"

@@ -12,8 +12,7 @@
 // Everything the command line sets: the watch, and where and how to listen.
 struct cuetrig_settings {
     watch_config watch;
-    int port = default_port;
-    bool answer_polls = false; // -N
+    network_options net; // -p, -N, -E, -I
 };
 
 // Reads the whole argument list into `settings`. Returns -1 to go on,

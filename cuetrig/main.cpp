@@ -89,10 +89,10 @@ int main(int argc, char* argv[])
     print_banner("cuetrig", "Art-Net channel trigger");
     install_stop_handlers();
     artnet_receiver receiver;
-    if (open_artnet_receiver(receiver, settings.port) != receiver_opening::opened)
+    if (open_artnet_receiver(receiver, settings.net.port) != receiver_opening::opened)
         return 1;
     receiver.report_node_address = true;
-    if (settings.answer_polls)
+    if (settings.net.answer_polls)
         answer_polls(receiver, "cuetrig", settings.watch.universe, false);
     print_report(settings, receiver.node);
     watch_channel(receiver, settings.watch);

@@ -36,6 +36,10 @@ void usage(const char* program, std::FILE* out = stderr)
         "\n"
         "Universes above 255: -u 256-32767 or net.subnet.universe (0-127.0-15.0-15)\n"
         "\n"
+        "sACN:\n"
+        "  -E             Receive sACN (E1.31) instead of Art-Net: port 5568, universes 1-63999\n"
+        "  -I address     Local IPv4 address of the interface that sACN multicast is joined on\n"
+        "\n"
         "%s",
         program, highest_port_address, protocol_notice);
 }
@@ -44,16 +48,24 @@ void usage(const char* program, std::FILE* out = stderr)
 // conflicting options wins.
 int read_options(int argc, char* argv[], monitor_settings& settings, monitor_state& state)
 {
+    constexpr const char* letters = POSIX_OPTIONS("u:p:ahnNEI:");
+    settings.net.sacn = asks_for_sacn(argc, argv, letters);
     int option;
-    while ((option = next_option(argc, argv, POSIX_OPTIONS("u:p:ahnN"))) != -1) {
+    while ((option = next_option(argc, argv, letters)) != -1) {
         switch (option) {
         case 'u':
-            if (!check_universe(optarg, settings.universe_filter))
+            if (!check_universe(optarg, settings.universe_filter, settings.net.sacn))
                 return 1;
             settings.all_universes = false;
             break;
         case 'p':
-            if (!check_port(optarg, settings.port))
+            if (!read_port_option(optarg, settings.net))
+                return 1;
+            break;
+        case 'E':
+            break; // read ahead
+        case 'I':
+            if (!read_interface_option(optarg, settings.net))
                 return 1;
             break;
         case 'a':
@@ -64,25 +76,23 @@ int read_options(int argc, char* argv[], monitor_settings& settings, monitor_sta
             state.use_color = false;
             break;
         case 'N':
-            settings.answer_polls = true;
+            read_node_option(settings.net);
             break;
         case 'h':
-            usage(argv[0]);
-            return 0;
         case help_option:
         case version_option:
-            return answer_long_option(option, "dmxscope", argv[0], usage);
+            return answer_help_option(option, "dmxscope", argv[0], usage);
         default:
             usage(argv[0]);
             return 1;
         }
     }
-    return -1;
+    return finish_network_options(settings.net) ? -1 : 1;
 }
 
 void print_report(const monitor_settings& settings, const artnet_node& node)
 {
-    std::printf("Listening for Art-Net on port %d", settings.port);
+    std::printf("Listening for Art-Net on port %d", settings.net.port);
     if (settings.all_universes)
         std::printf(" (all universes)\n");
     else
@@ -110,13 +120,13 @@ int main(int argc, char* argv[])
     install_signal_handlers();
     raw_terminal terminal;
     artnet_receiver receiver;
-    if (const receiver_opening opened = open_artnet_receiver(receiver, settings.port);
+    if (const receiver_opening opened = open_artnet_receiver(receiver, settings.net.port);
         opened != receiver_opening::opened) {
         if (opened == receiver_opening::bind_failed)
-            print_bind_hints(settings.port);
+            print_bind_hints(settings.net.port);
         return 1;
     }
-    if (settings.answer_polls)
+    if (settings.net.answer_polls)
         answer_polls(receiver, "dmxscope", settings.universe_filter, settings.all_universes);
     print_report(settings, receiver.node);
     // Datagrams meanwhile wait in the socket's queue; a stop request cuts

@@ -13,10 +13,9 @@
 #include <cstdint>
 
 struct monitor_settings {
-    int port = default_port;
+    network_options net; // -p, -N, -E, -I
     std::uint16_t universe_filter = universe_not_given;
     bool all_universes = true; // the filter is then not consulted
-    bool answer_polls = false; // -N
 };
 
 // Runs until a stop request, a key that asks to stop (running is then

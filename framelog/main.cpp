@@ -99,10 +99,10 @@ int main(int argc, char* argv[])
     // The endpoint before the file, so that a port in use leaves an existing
     // recording untouched.
     artnet_receiver receiver;
-    if (const receiver_opening opened = open_artnet_receiver(receiver, settings.port);
+    if (const receiver_opening opened = open_artnet_receiver(receiver, settings.net.port);
         opened != receiver_opening::opened) {
         if (opened == receiver_opening::bind_failed)
-            print_bind_hints(settings.port);
+            print_bind_hints(settings.net.port);
         return 1;
     }
     int status = 0;
@@ -110,9 +110,9 @@ int main(int argc, char* argv[])
     if (!file)
         return status;
     receiver.report_node_address = true;
-    if (settings.answer_polls && settings.record_all)
+    if (settings.net.answer_polls && settings.record_all)
         answer_polls(receiver, "framelog", universe_not_given, true);
-    else if (settings.answer_polls)
+    else if (settings.net.answer_polls)
         answer_polls(receiver, "framelog", recorded_universes(settings));
     print_startup_report(settings, receiver.node);
 

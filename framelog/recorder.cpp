@@ -147,7 +147,7 @@ void drop_partial_row(std::FILE* file, long complete_size)
 void print_startup_report(const recorder_settings& settings, const artnet_node& node)
 {
     std::fprintf(stderr, "Recording to: %s\n", settings.path);
-    std::fprintf(stderr, "Listening on port %d", settings.port);
+    std::fprintf(stderr, "Listening on port %d", settings.net.port);
     const std::span<const std::uint16_t> recorded = recorded_universes(settings);
     if (settings.record_all) {
         std::fprintf(stderr, " (all universes)\n");

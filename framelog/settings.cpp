@@ -34,6 +34,7 @@ std::span<const std::uint16_t> recorded_universes(const recorder_settings& setti
 
 int read_options(int argc, char* argv[], recorder_settings& settings)
 {
+    settings.net.sacn = asks_for_sacn(argc, argv, option_letters);
     int option;
     while ((option = next_option(argc, argv, option_letters)) != -1) {
         switch (option) {
@@ -41,13 +42,19 @@ int read_options(int argc, char* argv[], recorder_settings& settings)
             settings.path = optarg;
             break;
         case 'u':
-            if (!check_universe(optarg, settings.universe))
+            if (!check_universe(optarg, settings.universe, settings.net.sacn))
                 return 1;
             settings.record_all = false;
             add_universe(settings.listed, settings.universe);
             break;
         case 'p':
-            if (!check_port(optarg, settings.port))
+            if (!read_port_option(optarg, settings.net))
+                return 1;
+            break;
+        case 'E':
+            break; // read ahead
+        case 'I':
+            if (!read_interface_option(optarg, settings.net))
                 return 1;
             break;
         case 'm':
@@ -64,14 +71,12 @@ int read_options(int argc, char* argv[], recorder_settings& settings)
             settings.show_file = true;
             break;
         case 'N':
-            settings.answer_polls = true;
+            read_node_option(settings.net);
             break;
         case 'h':
-            usage(argv[0]);
-            return 0;
         case help_option:
         case version_option:
-            return answer_long_option(option, "framelog", argv[0], usage);
+            return answer_help_option(option, "framelog", argv[0], usage);
         default:
             usage(argv[0]);
             return 1;
@@ -82,6 +87,8 @@ int read_options(int argc, char* argv[], recorder_settings& settings)
         usage(argv[0]);
         return 1;
     }
+    if (!finish_network_options(settings.net))
+        return 1;
     return check_show_options(settings, argv[0]);
 }
 
@@ -111,6 +118,8 @@ void usage(const char* program, std::FILE* out)
         "  -N             Answer ArtPoll as an Art-Net node, so controllers that send only to\n"
         "                 discovered nodes send here\n"
         "  -h             Show this help message\n"
+        "  -E             Receive sACN (E1.31) instead of Art-Net: port 5568, universes 1-63999\n"
+        "  -I address     Local IPv4 address of the interface that sACN multicast is joined on\n"
         "\n"
         "Recording starts immediately. Press Ctrl+C to stop.\n"
         "\n"

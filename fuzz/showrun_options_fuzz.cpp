@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool keep_alive_ok = settings.keep_alive_ms == 0
         || (settings.keep_alive_ms >= shortest_keep_alive_ms && settings.keep_alive_ms <= longest_keep_alive_ms);
     if (settings.passes < 0 || settings.speed < slowest_speed || settings.speed > fastest_speed || !keep_alive_ok
-        || settings.universe > highest_port_address || settings.port < 1 || settings.port > 65535)
+        || settings.universe > highest_port_address || settings.net.port < 1 || settings.net.port > 65535)
         std::abort();
     return 0;
 }

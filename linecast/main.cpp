@@ -25,14 +25,11 @@ namespace {
 struct line_settings {
     std::uint16_t universe = universe_not_given;
     std::uint16_t channel = 0; // as typed, 1..512; 0 until -c is given
-    const char* target = default_target;
-    int port = default_port;
+    network_options net;       // -p, -t, -E, -P, -I
     bool verbose = false;
     int keep_alive_ms = 0; // -k; 0 re-sends nothing
 };
 
-// An IPv4 address in dotted form has at most 15 characters.
-constexpr std::size_t target_size = 16;
 // fgets keeps one byte for the terminating zero: a longer line comes in
 // pieces of 4095 bytes, each handled as a line of its own.
 constexpr std::size_t line_buffer_size = 4096;
@@ -40,11 +37,13 @@ constexpr std::size_t line_buffer_size = 4096;
 // -1 to go on, otherwise the exit status.
 int read_options(int argc, char* argv[], line_settings& settings)
 {
+    constexpr const char* letters = POSIX_OPTIONS("u:c:t:p:vhk:EP:I:");
+    settings.net.sacn = asks_for_sacn(argc, argv, letters);
     int option;
-    while ((option = next_option(argc, argv, POSIX_OPTIONS("u:c:t:p:vhk:"))) != -1) {
+    while ((option = next_option(argc, argv, letters)) != -1) {
         switch (option) {
         case 'u':
-            if (!check_universe(optarg, settings.universe))
+            if (!check_universe(optarg, settings.universe, settings.net.sacn))
                 return 1;
             break;
         case 'c':
@@ -52,31 +51,36 @@ int read_options(int argc, char* argv[], line_settings& settings)
                 return 1;
             break;
         case 't':
-            if (std::strlen(optarg) >= target_size) {
-                std::fprintf(stderr, "Invalid target IP address\n");
+            if (!read_target_option(optarg, settings.net, true))
                 return 1;
-            }
-            settings.target = optarg;
             break;
         case 'p':
-            if (!check_port(optarg, settings.port))
+            if (!read_port_option(optarg, settings.net))
+                return 1;
+            break;
+        case 'E':
+            break; // read ahead
+        case 'P':
+            if (!read_priority_option(optarg, settings.net))
+                return 1;
+            break;
+        case 'I':
+            if (!read_interface_option(optarg, settings.net))
                 return 1;
             break;
         case 'v':
             settings.verbose = true;
             break;
         case 'k':
-            if (!check_keep_alive(optarg, settings.keep_alive_ms)) {
+            if (!check_keep_alive(optarg, settings.keep_alive_ms, settings.net.sacn)) {
                 usage(argv[0]);
                 return 1;
             }
             break;
         case 'h':
-            usage(argv[0]);
-            return 0;
         case help_option:
         case version_option:
-            return answer_long_option(option, "linecast", argv[0], usage);
+            return answer_help_option(option, "linecast", argv[0], usage);
         default:
             usage(argv[0]);
             return 1;
@@ -87,13 +91,13 @@ int read_options(int argc, char* argv[], line_settings& settings)
         usage(argv[0]);
         return 1;
     }
-    return -1;
+    return finish_network_options(settings.net) ? -1 : 1;
 }
 
 void print_report(const line_settings& settings)
 {
     std::fprintf(stderr, "Universe: %d | Starting Channel: %d | Target: %s:%d\n", settings.universe, settings.channel,
-        settings.target, settings.port);
+        settings.net.target, settings.net.port);
     if (settings.verbose)
         std::fprintf(stderr, "Verbose mode: ON\n");
     std::fprintf(stderr, "Reading from stdin...\n");
@@ -234,7 +238,7 @@ int main(int argc, char* argv[])
         return status;
     print_banner("linecast", "sends standard-input lines as Art-Net DMX");
     artnet_sender sender;
-    if (!open_artnet_sender(sender, settings.target, settings.port))
+    if (!open_artnet_sender(sender, settings.net.target, settings.net.port))
         return 1;
     print_report(settings);
     // Each typed or piped line is handed over as soon as it is complete.

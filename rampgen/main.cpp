@@ -19,8 +19,7 @@
 namespace {
 
 struct ramp_settings {
-    const char* target = default_target;
-    int port = default_port;
+    network_options net; // -t, -p, -E, -P, -I
     int interval_ms = 50;
     int frame_count = -1; // unlimited
     bool verbose = false;
@@ -33,14 +32,25 @@ struct ramp_settings {
 // -1 to go on, otherwise the exit status.
 int read_options(int argc, char* argv[], ramp_settings& settings)
 {
+    settings.net.sacn = asks_for_sacn(argc, argv, option_letters);
     int option;
     while ((option = next_option(argc, argv, option_letters)) != -1) {
         switch (option) {
         case 't':
-            settings.target = optarg;
+            read_target_option(optarg, settings.net);
             break;
         case 'p':
-            if (!check_port(optarg, settings.port))
+            if (!read_port_option(optarg, settings.net))
+                return 1;
+            break;
+        case 'E':
+            break; // read ahead
+        case 'P':
+            if (!read_priority_option(optarg, settings.net))
+                return 1;
+            break;
+        case 'I':
+            if (!read_interface_option(optarg, settings.net))
                 return 1;
             break;
         case 'i':
@@ -62,7 +72,7 @@ int read_options(int argc, char* argv[], ramp_settings& settings)
             break;
         case 'u': {
             std::uint16_t universe = 0;
-            if (!check_universe(optarg, universe))
+            if (!check_universe(optarg, universe, settings.net.sacn))
                 return 1;
             // Refused at once: a full list takes no further -u, not even one
             // of a universe listed already.
@@ -84,7 +94,7 @@ int read_options(int argc, char* argv[], ramp_settings& settings)
             break;
         case help_option:
         case version_option:
-            return answer_long_option(option, "rampgen", argv[0], usage);
+            return answer_help_option(option, "rampgen", argv[0], usage);
         default:
             usage(argv[0]);
             return 1;
@@ -95,7 +105,7 @@ int read_options(int argc, char* argv[], ramp_settings& settings)
         usage(argv[0]);
         return 1;
     }
-    return -1;
+    return finish_network_options(settings.net) ? -1 : 1;
 }
 
 void print_report(const ramp_settings& settings)
@@ -113,7 +123,8 @@ void print_report(const ramp_settings& settings)
             std::fprintf(stderr, i == 0 ? "%d" : ", %d", settings.universes.universes[i]);
         std::fprintf(stderr, "\n");
     }
-    std::fprintf(stderr, "Target: %s:%d | Interval: %d ms", settings.target, settings.port, settings.interval_ms);
+    std::fprintf(
+        stderr, "Target: %s:%d | Interval: %d ms", settings.net.target, settings.net.port, settings.interval_ms);
     if (settings.frame_count >= 0)
         std::fprintf(stderr, " | Frames: %d", settings.frame_count);
     std::fprintf(stderr, "\n");
@@ -207,7 +218,7 @@ int main(int argc, char* argv[])
         return status;
     print_report(settings);
     artnet_sender sender;
-    if (!open_artnet_sender(sender, settings.target, settings.port))
+    if (!open_artnet_sender(sender, settings.net.target, settings.net.port))
         return 1;
     return send_ramp(sender, settings);
 }

@@ -33,6 +33,10 @@ void usage(const char* program, std::FILE* out)
         "  -u net.sub.uni   A universe by its 15-bit Port-Address (0-127.0-15.0-15; ':' also separates)\n"
         "  -a               Send to all universes 0-%d\n"
         "  -u universe      Send to specific universe (0-%d). Repeat as needed.\n"
+        "  -E               Send sACN (E1.31) instead of Art-Net: port 5568, universes 1-63999\n"
+        "                   (-a: 1-256)\n"
+        "  -P priority      sACN priority, 0-200 (default 100)\n"
+        "  -I address       Local IPv4 address of the interface that sACN multicast leaves from\n"
         "\n"
         "%s",
         program, highest_universe_of_all, highest_port_address, protocol_notice);

@@ -23,7 +23,7 @@ void fill_ramp(std::span<std::uint8_t> frame, std::uint8_t offset);
 void stamp_universe(std::span<std::uint8_t, 512> frame, std::uint16_t universe, unsigned long long frame_number);
 
 // What getopt reads.
-constexpr const char* option_letters = POSIX_OPTIONS("t:p:i:c:au:vsS");
+constexpr const char* option_letters = POSIX_OPTIONS("t:p:i:c:au:vsSEP:I:");
 
 // The usage text on `out`; the caller chooses the exit status.
 void usage(const char* program, std::FILE* out = stderr);

@@ -61,7 +61,7 @@ int main(int argc, char* argv[])
     }
     install_stop_handlers();
     artnet_sender sender;
-    if (!open_artnet_sender(sender, settings.target, settings.port))
+    if (!open_artnet_sender(sender, settings.net.target, settings.net.port))
         return 1;
     int status = 0;
     const unique_file file = open_show_file(settings, status);

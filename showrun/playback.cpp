@@ -212,7 +212,7 @@ void print_start_report(playback& p)
         std::fprintf(stderr, "Universe: from the file");
     else
         std::fprintf(stderr, "Universe: %d", settings.universe);
-    std::fprintf(stderr, " | Target: %s:%d\n", settings.target, settings.port);
+    std::fprintf(stderr, " | Target: %s:%d\n", settings.net.target, settings.net.port);
     std::fprintf(stderr, "Press Ctrl+C to stop\n");
     print_maker_line(stderr);
     std::fprintf(stderr, "\n");

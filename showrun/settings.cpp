@@ -8,6 +8,7 @@
 
 int read_options(int argc, char* argv[], player_settings& settings)
 {
+    settings.net.sacn = asks_for_sacn(argc, argv, option_letters);
     int option;
     while ((option = next_option(argc, argv, option_letters)) != -1) {
         switch (option) {
@@ -15,7 +16,7 @@ int read_options(int argc, char* argv[], player_settings& settings)
             settings.file = optarg;
             break;
         case 'u':
-            if (!check_universe(optarg, settings.universe))
+            if (!check_universe(optarg, settings.universe, settings.net.sacn))
                 return 1;
             settings.universe_given = true;
             break;
@@ -26,11 +27,21 @@ int read_options(int argc, char* argv[], player_settings& settings)
             settings.sync = true;
             break;
         case 'p':
-            if (!check_port(optarg, settings.port))
+            if (!read_port_option(optarg, settings.net))
                 return 1;
             break;
         case 't':
-            settings.target = optarg;
+            read_target_option(optarg, settings.net);
+            break;
+        case 'E':
+            break; // read ahead
+        case 'P':
+            if (!read_priority_option(optarg, settings.net))
+                return 1;
+            break;
+        case 'I':
+            if (!read_interface_option(optarg, settings.net))
+                return 1;
             break;
         case 'd':
             // The file name is peeked at, not consumed: scanning then stops
@@ -56,23 +67,23 @@ int read_options(int argc, char* argv[], player_settings& settings)
             }
             break;
         case 'k':
-            if (!check_keep_alive(optarg, settings.keep_alive_ms)) {
+            if (!check_keep_alive(optarg, settings.keep_alive_ms, settings.net.sacn)) {
                 usage(argv[0]);
                 return 1;
             }
             break;
         case 'h':
-            usage(argv[0]);
-            return 0;
         case help_option:
         case version_option:
-            return answer_long_option(option, "showrun", argv[0], usage);
+            return answer_help_option(option, "showrun", argv[0], usage);
         default:
             usage(argv[0]);
             return 1;
         }
     }
-    return -1;
+    if (settings.net.sacn && !settings.universe_given)
+        settings.universe = lowest_e131_universe;
+    return finish_network_options(settings.net) ? -1 : 1;
 }
 
 void usage(const char* program, std::FILE* out)
@@ -105,6 +116,10 @@ void usage(const char* program, std::FILE* out)
         "  -k ms          During a long delay, re-send the last frame every ms (100-10000)\n"
         "  -U             Play the file as a show file, whatever its header says\n"
         "  -S             Send an ArtSync after each frame, so that nodes change all universes at once\n"
+        "  -E             Send sACN (E1.31) instead of Art-Net: port 5568, universes 1-63999\n"
+        "                 (default universe: 1)\n"
+        "  -P priority    sACN priority, 0-200 (default: 100)\n"
+        "  -I address     Local IPv4 address of the interface that sACN multicast leaves from\n"
         "\n"
         "Example CSV:\n"
         "  50,255,0,0,0,0,0,0\n"

@@ -9,9 +9,8 @@
 
 struct player_settings {
     const char* file = nullptr; // -f; required unless -d
-    const char* target = default_target;
-    int port = default_port;
-    std::uint16_t universe = 0; // of a plain file's rows; with a show file, the one played
+    network_options net;        // -t, -p, -E, -P, -I
+    std::uint16_t universe = 0; // of a plain file's rows (1 under -E); with a show file, the one played
     bool universe_given = false;
     bool show_file = false; // -U: the file is a show file, whatever its header says
     bool sync = false;      // -S: an ArtSync after the packets of each frame
@@ -30,7 +29,7 @@ constexpr double fastest_speed = 10.0;
 int read_options(int argc, char* argv[], player_settings& settings);
 
 // What getopt reads.
-constexpr const char* option_letters = POSIX_OPTIONS("f:u:p:t:dhl:s:k:US");
+constexpr const char* option_letters = POSIX_OPTIONS("f:u:p:t:dhl:s:k:USEP:I:");
 
 // The usage text on `out`; the caller chooses the exit status.
 void usage(const char* program, std::FILE* out = stderr);

@@ -55,3 +55,32 @@ TEST(CommonE2E, LongOptionsAreWordsLikeAnyOtherWhereNoOptionStands)
     EXPECT_EQ(command.stop(SIGINT), 0);
     EXPECT_EQ(command.out(), "");
 }
+
+TEST(CommonE2E, TheProtocolOptionsAreReadAlikeAndRefusedBeforeAnythingIsSent)
+{
+    const std::string priority = "Error: Priority must be between 0 and 200\n";
+    const std::string sacn_universe = "Error: sACN universe must be between 1 and 63999\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"linecast", "-u", "1", "-c", "1", "-P", "100"}, "Error: -P (sACN priority) needs -E\n"},
+        {{"showrun", "-f", "x.csv", "-I", "127.0.0.1"}, "Error: -I (multicast interface) needs -E\n"},
+        {{"cuetrig", "-E", "-u", "1", "-c", "1", "-I", "1.2.3", "-t", "high", "true"},
+            "Error: Invalid interface address: 1.2.3 (an IPv4 address of this host)\n"},
+        {{"rampgen", "-E", "-P", "201", "-u", "1"}, priority},
+        {{"showrun", "-E", "-P", "x", "-f", "x.csv"}, priority},
+        // -E counts wherever it stands, also after the universe.
+        {{"rampgen", "-u", "0", "-E", "-c", "1"}, sacn_universe},
+        {{"linecast", "-E", "-u", "64000", "-c", "1"}, sacn_universe},
+        {{"dmxscope", "-E", "-u", "0.1.2"}, sacn_universe},
+        {{"framelog", "-f", "x.csv", "-u", "1", "-E", "-N"},
+            "Error: -N (answer ArtPoll) is Art-Net's and cannot be combined with -E\n"},
+        {{"linecast", "-E", "-k", "1001", "-u", "1", "-c", "1"}, "Error: Keep-alive must be between 100 and 1000 ms\n"},
+    };
+    for (const auto& c : cases) {
+        const run_result result = run(c.args, {}, 10000);
+        EXPECT_EQ(result.status, 1) << c.args[0] << ' ' << c.message;
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+    }
+}

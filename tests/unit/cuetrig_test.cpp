@@ -117,7 +117,7 @@ TEST(Cuetrig, CommandLines)
     const command_line line("-u abc -c 512 -p 6454x -t nz x");
     EXPECT_EQ(line.config.universe, 0);
     EXPECT_EQ(line.config.channel_index, 511);
-    EXPECT_EQ(line.settings.port, 6454);
+    EXPECT_EQ(line.settings.net.port, 6454);
 }
 
 TEST(Cuetrig, TransitionsAndTheCommandsTheyRun)

@@ -31,8 +31,8 @@ parsed read(std::vector<std::string> args)
     player_settings settings;
     testing::internal::CaptureStderr();
     const int status = read_options(static_cast<int>(args.size()), argv.data(), settings);
-    return {status, settings.file ? settings.file : "-", settings.demo_file, settings.target, settings.demo,
-        settings.universe, settings.port, testing::internal::GetCapturedStderr()};
+    return {status, settings.file ? settings.file : "-", settings.demo_file, settings.net.target, settings.demo,
+        settings.universe, settings.net.port, testing::internal::GetCapturedStderr()};
 }
 
 } // namespace
