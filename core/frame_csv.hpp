@@ -12,6 +12,11 @@
 #include <span>
 #include <string_view>
 
+// The first comment line by which framelog's own recordings are known (their
+// delays come before their rows): of Art-Net traffic, or of sACN traffic.
+constexpr std::string_view artnet_recording_header = "# Art-Net recording created by framelog";
+constexpr std::string_view sacn_recording_header = "# sACN recording created by framelog";
+
 // The longest row: up to two leading numbers (a delay of up to ten digits and
 // a universe of up to five), 512 three-digit levels with their commas, LF.
 constexpr std::size_t csv_row_capacity = 10 + 1 + 5 + channels_per_universe * 4 + 1;

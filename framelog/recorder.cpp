@@ -108,7 +108,9 @@ frame_taken take_frame(
 
 bool write_header(std::FILE* file, const recorder_settings& settings)
 {
-    bool written = std::fprintf(file, "# Art-Net recording created by framelog\n") >= 0;
+    bool written
+        = std::fprintf(file, "%.*s\n", static_cast<int>(artnet_recording_header.size()), artnet_recording_header.data())
+        >= 0;
     if (settings.show_file) {
         // The format line by which players know a show file.
         written = std::fprintf(file,

@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr std::string_view recording_header = "# Art-Net recording created by framelog";
-
 // A row as the pass's kind of file reads it.
 struct row_to_play {
     std::uint32_t delay = 0;
@@ -182,7 +180,7 @@ file_kind kind_after_comment(file_kind kind, bool first_comment, std::string_vie
 {
     if (line == show_format_line)
         return file_kind::show;
-    if (first_comment && line == recording_header && kind == file_kind::plain)
+    if (first_comment && (line == artnet_recording_header || line == sacn_recording_header) && kind == file_kind::plain)
         return file_kind::recording;
     return kind;
 }

@@ -479,6 +479,8 @@ TEST(ShowrunE2E, ShowFilesAndRecordingsWaitEachDelayBeforeTheirRow)
         // framelog's own recording: each delay came before its row.
         {dir.file("recording.csv", "# Art-Net recording created by framelog\n\n0,1,2\n300,3,4\n"), {"-u", "7"}, "7",
             {dmx(7, 1, 1), dmx(7, 3, 2)}, {0, 300}},
+        {dir.file("sacn.csv", "# sACN recording created by framelog\n\n0,1,2\n300,3,4\n"), {"-u", "7"}, "7",
+            {dmx(7, 1, 1), dmx(7, 3, 2)}, {0, 300}},
         // Saved on Windows: a byte order mark, CR LF, blank lines; and a row
         // without its universe.
         {dir.file("windows.csv",
