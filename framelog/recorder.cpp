@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstring>
 #include <unistd.h>
 
 std::int64_t get_time_ms()
@@ -47,7 +46,7 @@ bool is_change(const recorder& rec, std::uint16_t slot, std::span<const std::uin
     // A new length alone is a change, even when one frame is a prefix of the other.
     const universe_frame* last = rec.last.find(slot);
     return last == nullptr || last->length != levels.size()
-        || std::memcmp(last->levels.data(), levels.data(), levels.size()) != 0;
+        || !std::equal(levels.begin(), levels.end(), last->levels.begin());
 }
 
 std::uint32_t row_delay(const recorder& rec, std::int64_t now_ms)
