@@ -75,8 +75,8 @@ TEST(E131, BuildWritesEachLayerWhereTheWirePutsIt)
 TEST(E131, ParseTakesOnlyWellFormedDataPackets)
 {
     e131_data parsed;
-    const std::vector<std::uint8_t> packet = data_packet(); // the views point into it
-    ASSERT_TRUE(parse_e131_data(packet, parsed));
+    const std::vector<std::uint8_t> whole = data_packet(); // the views point into it
+    ASSERT_TRUE(parse_e131_data(whole, parsed));
     EXPECT_EQ(parsed.cid, test_identity().cid);
     EXPECT_EQ(parsed.source_name, "showrun on stage");
     EXPECT_EQ(parsed.priority, 150);
