@@ -31,33 +31,54 @@ std::int64_t pace_next(pacing& p, std::uint64_t units, std::int64_t now)
     return p.due;
 }
 
-resend_schedule::resend_schedule(std::int64_t interval_ns) : interval_(interval_ns), slot_of_(universe_values, 0) { }
+resend_schedule::resend_schedule(std::int64_t interval_ns, int repeats, std::int64_t repeat_gap_ns)
+    : interval_(interval_ns), repeats_(repeats), repeat_gap_(repeat_gap_ns), slot_of_(universe_values, 0)
+{
+}
+
+std::uint32_t resend_schedule::first_index() const
+{
+    const std::uint32_t repeat = queues_[repeat_queue].first;
+    const std::uint32_t keep = queues_[keep_alive_queue].first;
+    if (repeat == none || keep == none)
+        return repeat == none ? keep : repeat;
+    return entries_[keep].due < entries_[repeat].due ? keep : repeat;
+}
 
 void resend_schedule::sent(std::uint16_t universe, std::int64_t now)
 {
     std::uint32_t& slot = slot_of_[universe];
     if (slot == 0) {
-        entries_.push_back({universe, 0, none, none});
+        entries_.push_back({universe, 0, 0, none, none});
         slot = static_cast<std::uint32_t>(entries_.size());
     } else {
         unlink(slot - 1);
     }
-    append(slot - 1, now + interval_);
+    entry& e = entries_[slot - 1];
+    e.repeats_left = repeats_;
+    append(slot - 1, now + wait_of(e));
 }
 
 void resend_schedule::resent(std::int64_t now)
 {
-    const std::uint32_t index = first_;
-    const std::int64_t due = entries_[index].due;
+    const std::uint32_t index = first_index();
+    entry& e = entries_[index];
+    const std::int64_t due = e.due;
     unlink(index);
-    append(index, fallen_behind(due, now, interval_) ? now + interval_ : due + interval_);
+    // The last repeat waits the interval from when it was due, like any
+    // re-send.
+    if (e.repeats_left > 0)
+        --e.repeats_left;
+    const std::int64_t wait = wait_of(e);
+    append(index, fallen_behind(due, now, wait) ? now + wait : due + wait);
 }
 
 void resend_schedule::unlink(std::uint32_t index)
 {
     entry& e = entries_[index];
-    (e.before == none ? first_ : entries_[e.before].after) = e.after;
-    (e.after == none ? last_ : entries_[e.after].before) = e.before;
+    queue& q = queue_of(e);
+    (e.before == none ? q.first : entries_[e.before].after) = e.after;
+    (e.after == none ? q.last : entries_[e.after].before) = e.before;
     e.before = none;
     e.after = none;
 }
@@ -67,8 +88,9 @@ void resend_schedule::append(std::uint32_t index, std::int64_t due)
     // A re-send that kept to its schedule may be due a little before a
     // universe sent since: it waits behind it, so that the order holds.
     entry& e = entries_[index];
-    e.due = last_ == none ? due : std::max(due, entries_[last_].due);
-    e.before = last_;
-    (last_ == none ? first_ : entries_[last_].after) = index;
-    last_ = index;
+    queue& q = queue_of(e);
+    e.due = q.last == none ? due : std::max(due, entries_[q.last].due);
+    e.before = q.last;
+    (q.last == none ? q.first : entries_[q.last].after) = index;
+    q.last = index;
 }

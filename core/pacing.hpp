@@ -7,6 +7,8 @@
 // its late round at once and starts its schedule afresh from then, rather
 // than making up every missed round in a burst.
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -46,18 +48,24 @@ std::int64_t pace_next(pacing& p, std::uint64_t units, std::int64_t now);
 // and a round of many universes spreads over the time its sending took
 // instead of coming back as one burst. Room for a universe is made the first
 // time it is sent, never per packet.
+// A schedule may also repeat every new frame a few times, a short gap apart,
+// before its universe waits the interval, as sACN asks of a source whose data
+// stops changing. The repeats wait in a queue of their own, in the order of
+// their deadlines just as the keep-alives do in theirs.
 class resend_schedule {
 public:
-    explicit resend_schedule(std::int64_t interval_ns);
+    explicit resend_schedule(std::int64_t interval_ns, int repeats = 0, std::int64_t repeat_gap_ns = 0);
 
     std::int64_t interval() const { return interval_; }
-    bool empty() const { return first_ == none; }
+    bool empty() const { return first_index() == none; }
+    // Whether a new frame has repeats still to come.
+    bool repeating() const { return queues_[repeat_queue].first != none; }
     // The universe due first and its deadline; only when not empty.
-    std::uint16_t first() const { return entries_[first_].universe; }
-    std::int64_t first_due() const { return entries_[first_].due; }
+    std::uint16_t first() const { return entries_[first_index()].universe; }
+    std::int64_t first_due() const { return entries_[first_index()].due; }
 
-    // `universe` went out at `now` with a new frame: its re-send is due one
-    // interval later.
+    // `universe` went out at `now` with a new frame: its repeat, or its
+    // re-send, is due one gap or one interval later.
     void sent(std::uint16_t universe, std::int64_t now);
     // The first universe was re-sent at `now`: it keeps to its schedule by
     // the rule above, and waits behind every universe due before it.
@@ -65,18 +73,29 @@ public:
 
 private:
     static constexpr std::uint32_t none = 0xffffffff;
+    static constexpr std::size_t repeat_queue = 0;
+    static constexpr std::size_t keep_alive_queue = 1;
     struct entry {
         std::uint16_t universe = 0;
+        int repeats_left = 0; // in the repeat queue while above 0
         std::int64_t due = 0;
         std::uint32_t before = none;
         std::uint32_t after = none;
     };
+    struct queue {
+        std::uint32_t first = none;
+        std::uint32_t last = none;
+    };
+    std::uint32_t first_index() const;
+    queue& queue_of(const entry& e) { return queues_[e.repeats_left > 0 ? repeat_queue : keep_alive_queue]; }
+    std::int64_t wait_of(const entry& e) const { return e.repeats_left > 0 ? repeat_gap_ : interval_; }
     void unlink(std::uint32_t index);
     void append(std::uint32_t index, std::int64_t due);
 
     std::int64_t interval_;
+    int repeats_;
+    std::int64_t repeat_gap_;
     std::vector<std::uint32_t> slot_of_; // per universe: its entry + 1, 0 for none
     std::vector<entry> entries_;
-    std::uint32_t first_ = none;
-    std::uint32_t last_ = none;
+    std::array<queue, 2> queues_{};
 };
