@@ -1,5 +1,6 @@
 #include "show_csv.hpp"
 
+#include "e131.hpp"
 #include "frame_csv.hpp"
 #include "numbers.hpp"
 
@@ -31,8 +32,9 @@ std::uint32_t read_delay(std::string_view text)
     return static_cast<std::uint32_t>(std::min(value, longest_delay));
 }
 
-// Decimal digits, with white space (a CR among it) around them allowed.
-std::optional<std::uint16_t> read_universe(std::string_view text)
+// Decimal digits, with white space (a CR among it) around them allowed, from
+// `lowest` to `highest`.
+std::optional<std::uint16_t> read_universe(std::string_view text, unsigned lowest, unsigned highest)
 {
     const auto space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
     while (!text.empty() && space(text.front()))
@@ -41,7 +43,7 @@ std::optional<std::uint16_t> read_universe(std::string_view text)
         text.remove_suffix(1);
     unsigned value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value > highest_port_address)
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < lowest || value > highest)
         return std::nullopt;
     return static_cast<std::uint16_t>(value);
 }
@@ -54,7 +56,8 @@ bool write_show_row(std::FILE* file, std::uint32_t delay, std::uint16_t universe
     return write_csv_row(file, leading, levels);
 }
 
-show_line parse_show_line(const char* line, show_row& row, std::span<std::uint8_t, channels_per_universe> levels)
+show_line parse_show_line(
+    const char* line, show_row& row, std::span<std::uint8_t, channels_per_universe> levels, bool sacn)
 {
     std::string_view rest(line);
     if (rest.empty() || rest.front() == '#' || rest.front() == '\n')
@@ -76,7 +79,8 @@ show_line parse_show_line(const char* line, show_row& row, std::span<std::uint8_
         rest.remove_prefix(1);
         const std::string_view universe_field = rest.substr(0, rest.find(','));
         rest.remove_prefix(universe_field.size());
-        universe = read_universe(universe_field);
+        universe = sacn ? read_universe(universe_field, lowest_e131_universe, highest_e131_universe)
+                        : read_universe(universe_field, 0, highest_port_address);
     }
     if (!universe)
         return show_line::bad_universe;

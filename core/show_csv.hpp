@@ -27,7 +27,7 @@ enum class show_line {
     nothing,      // a comment, an empty line or one of white space only
     frame,        // `levels` holds the row's `count` channels
     delay_only,   // a delay and a universe without levels: the delay passes
-    bad_universe, // the universe field is missing or not 0..32767: reported, and the delay passes
+    bad_universe, // the universe field is missing or out of range: reported, and the delay passes
     unreadable,   // not even a delay: reported
 };
 
@@ -40,9 +40,10 @@ struct show_row {
 // Reads one line as a row of a show file. Fields are split and the delay and
 // levels are read as in the frame sequence CSV (atoi's reading, levels
 // clamped to 0..255, at most 512); the universe, the field right after the
-// delay, must be decimal digits only. The line, possibly still ending in LF,
-// is not modified.
-show_line parse_show_line(const char* line, show_row& row, std::span<std::uint8_t, channels_per_universe> levels);
+// delay, must be decimal digits only, 0..32767, or under `sacn` 1..63999. The
+// line, possibly still ending in LF, is not modified.
+show_line parse_show_line(
+    const char* line, show_row& row, std::span<std::uint8_t, channels_per_universe> levels, bool sacn = false);
 
 // A delay from this on ends a moment.
 constexpr std::uint32_t moment_gap_ms = 10;

@@ -70,6 +70,7 @@ void usage(const char* program, std::FILE* out)
         "  -E            Send sACN (E1.31) instead of Art-Net: port 5568, universes 1-63999\n"
         "  -P priority   sACN priority, 0-200 (default: 100)\n"
         "  -I address    Local IPv4 address of the interface that sACN multicast leaves from\n"
+        "  -S            Send a sync packet (ArtSync, or sACN's for the universe) after every frame\n"
         "\n"
         "Input Format:\n"
         "  Reads from stdin. Always attempts to convert input:\n"

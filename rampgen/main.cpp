@@ -1,19 +1,21 @@
 // rampgen: sends a moving ramp to one, several or all universes at a fixed
-// interval.
+// interval, over Art-Net or sACN.
 
-#include "artnet_sender.hpp"
 #include "clock.hpp"
 #include "descriptors.hpp"
 #include "notices.hpp"
 #include "numbers.hpp"
 #include "pacing.hpp"
 #include "ramp.hpp"
+#include "sender.hpp"
+#include "signals.hpp"
 #include "status_line.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -23,10 +25,10 @@ struct ramp_settings {
     int interval_ms = 50;
     int frame_count = -1; // unlimited
     bool verbose = false;
-    bool stamp = false; // -s
-    bool sync = false;  // -S: an ArtSync after every frame
-    universe_list universes;
-    bool all_universes = false; // -a: every universe 0..255, the list unused
+    bool stamp = false;         // -s
+    bool sync = false;          // -S: a sync packet after every frame
+    universe_list universes;    // -u, or what -a fills in
+    bool all_universes = false; // -a: every universe 0..255 (1..256 under -E)
 };
 
 // -1 to go on, otherwise the exit status.
@@ -105,18 +107,27 @@ int read_options(int argc, char* argv[], ramp_settings& settings)
         usage(argv[0]);
         return 1;
     }
+    if (settings.all_universes) {
+        settings.universes.count = 0;
+        const int first = first_universe_of_all(settings.net.sacn);
+        for (int universe = first; universe <= first + highest_universe_of_all; ++universe)
+            add_universe(settings.universes, static_cast<std::uint16_t>(universe));
+    }
     return finish_network_options(settings.net) ? -1 : 1;
 }
 
-void print_report(const ramp_settings& settings)
+void print_report(const ramp_settings& settings, const e131_identity& identity)
 {
-    std::fprintf(stderr, "Sending Art-Net test data...\n");
+    std::fprintf(stderr, "Sending %s test data...\n", settings.net.sacn ? "sACN" : "Art-Net");
+    if (settings.net.sacn)
+        print_sacn_source(stderr, settings.net, identity);
     if (!settings.verbose) {
         print_maker_line(stderr);
         return;
     }
     if (settings.all_universes) {
-        std::fprintf(stderr, "Universes: All (0-%d)\n", highest_universe_of_all);
+        const int first = first_universe_of_all(settings.net.sacn);
+        std::fprintf(stderr, "Universes: All (%d-%d)\n", first, first + highest_universe_of_all);
     } else {
         std::fprintf(stderr, "Universes: ");
         for (std::size_t i = 0; i < settings.universes.count; ++i)
@@ -124,13 +135,16 @@ void print_report(const ramp_settings& settings)
         std::fprintf(stderr, "\n");
     }
     std::fprintf(
-        stderr, "Target: %s:%d | Interval: %d ms", settings.net.target, settings.net.port, settings.interval_ms);
+        stderr, "Target: %s:%d | Interval: %d ms", shown_target(settings.net), settings.net.port, settings.interval_ms);
     if (settings.frame_count >= 0)
         std::fprintf(stderr, " | Frames: %d", settings.frame_count);
     std::fprintf(stderr, "\n");
     if (settings.stamp)
         std::fprintf(stderr, "Universe stamp: channel 512 = universe, channel 511 = frame\n");
-    if (settings.sync)
+    if (settings.sync && settings.net.sacn)
+        std::fprintf(stderr, "Sync packets for universe %u after every frame\n",
+            static_cast<unsigned>(settings.universes.universes[0]));
+    else if (settings.sync)
         std::fprintf(stderr, "ArtSync after every frame\n");
     print_maker_line(stderr);
     std::fprintf(stderr, "\n");
@@ -149,16 +163,25 @@ void print_status(const ramp_settings& settings, unsigned long long frames_sent,
     status_line_shown();
 }
 
-// Sends one frame of the ramp to every universe of the run, then, with -S,
-// its ArtSync. False after a failed send.
-bool send_frame(artnet_sender& sender, const ramp_settings& settings,
-    std::span<std::uint8_t, channels_per_universe> frame, unsigned long long frame_number)
+// With frames further apart than a receiver waits, an sACN source keeps each
+// universe alive between them: the frame twice more at once, then within a
+// second.
+constexpr int longest_unkept_interval_ms = 1000;
+
+// The sync packet of -S and the universe list when it is due, after a frame
+// or a round of keep-alive.
+bool end_frame(dmx_sender& sender, const ramp_settings& settings)
 {
-    const universe_list& list = settings.universes;
-    const std::size_t universe_count = settings.all_universes ? highest_universe_of_all + 1 : list.count;
+    return (!settings.sync || send_sync(sender)) && announce_universes(sender, monotonic_ns());
+}
+
+// Sends one frame of the ramp to every universe of the run, then, with -S,
+// its sync packet. False after a failed send.
+bool send_frame(dmx_sender& sender, const ramp_settings& settings, std::span<std::uint8_t, channels_per_universe> frame,
+    unsigned long long frame_number, std::optional<resend_schedule>& resends)
+{
     std::array<std::uint8_t, channels_per_universe> stamped{};
-    for (std::size_t i = 0; i < universe_count; ++i) {
-        const auto universe = static_cast<std::uint16_t>(settings.all_universes ? i : list.universes[i]);
+    for (const std::uint16_t universe : listed_universes(settings.universes)) {
         if (settings.stamp) {
             // Each universe stamps its own copy: a stamp may cover the ramp
             // that the next universe still carries.
@@ -167,28 +190,60 @@ bool send_frame(artnet_sender& sender, const ramp_settings& settings,
         }
         if (!send_dmx(sender, universe, settings.stamp ? std::span(stamped) : frame))
             return false;
+        if (resends)
+            resends->sent(universe, monotonic_ns());
     }
-    // Nodes that take part hold what came until the ArtSync: every universe
-    // of the frame changes at once.
-    return !settings.sync || send_sync(sender);
+    // Nodes that take part hold what came until the sync packet: every
+    // universe of the frame changes at once.
+    return end_frame(sender, settings);
+}
+
+// Until `next`, when the next frame is due, keeping the universes alive on
+// the way when there is a schedule. False after a stop request or a failed
+// send.
+bool wait_for_frame(
+    dmx_sender& sender, const ramp_settings& settings, std::optional<resend_schedule>& resends, std::int64_t next)
+{
+    while (running) {
+        std::int64_t now = monotonic_ns();
+        if (now >= next)
+            return true;
+        if (!resends || resends->first_due() > now) {
+            sleep_until(resends ? std::min(resends->first_due(), next) : next);
+            continue;
+        }
+        while (resends->first_due() <= now) {
+            if (!send_again(sender, resends->first()))
+                return false;
+            resends->resent(now);
+            now = monotonic_ns();
+        }
+        if (!end_frame(sender, settings))
+            return false;
+    }
+    return false;
 }
 
 // Sends the frames, each due at start + k intervals, so that sending time
 // and the sleep's own lateness do not add up into a slower rate. Returns the
 // exit status.
-int send_ramp(artnet_sender& sender, const ramp_settings& settings)
+int send_ramp(dmx_sender& sender, const ramp_settings& settings)
 {
     std::array<std::uint8_t, channels_per_universe> frame{};
     std::uint8_t offset = 0;
     unsigned long long frames_sent = 0;
     unsigned long long last_status = 0;
+    std::optional<resend_schedule> resends;
+    if (settings.net.sacn && settings.interval_ms > longest_unkept_interval_ms)
+        resends.emplace(sacn_keep_alive_ms * ns_per_ms, sacn_repeats, sacn_repeat_gap_ms * ns_per_ms);
     pacing pace;
     start_periodic(pace, settings.interval_ms * ns_per_ms, monotonic_ns());
-    while (settings.frame_count < 0 || frames_sent < static_cast<unsigned long long>(settings.frame_count)) {
+    while (
+        running && (settings.frame_count < 0 || frames_sent < static_cast<unsigned long long>(settings.frame_count))) {
         const std::int64_t now = monotonic_ns();
         fill_ramp(frame, offset);
         const std::uint8_t frame_offset = offset++;
-        if (!send_frame(sender, settings, frame, frames_sent))
+        if (!send_frame(sender, settings, frame, frames_sent, resends))
             return 1;
         ++frames_sent;
         if (settings.verbose && (frames_sent == 1 || frames_sent - last_status >= 10)) {
@@ -197,9 +252,8 @@ int send_ramp(artnet_sender& sender, const ramp_settings& settings)
         }
         // Far behind (a suspended process, a slow network), the frames go on
         // from this one rather than in a burst of late ones.
-        const std::int64_t next = pace_next(pace, 1, now);
-        while (!sleep_until(next)) {
-        }
+        if (!wait_for_frame(sender, settings, resends, pace_next(pace, 1, now)) && running)
+            return 1;
     }
     if (settings.verbose)
         std::fprintf(stderr, "\n");
@@ -216,9 +270,17 @@ int main(int argc, char* argv[])
     ramp_settings settings;
     if (const int status = read_options(argc, argv, settings); status >= 0)
         return status;
-    print_report(settings);
-    artnet_sender sender;
-    if (!open_artnet_sender(sender, settings.net.target, settings.net.port))
+    const e131_identity identity = settings.net.sacn ? make_e131_identity("rampgen") : e131_identity{};
+    print_report(settings, identity);
+    dmx_sender sender;
+    if (!open_sender(sender, settings.net, identity))
         return 1;
-    return send_ramp(sender, settings);
+    if (settings.sync)
+        sender.sync_universe = settings.universes.universes[0];
+    // An sACN source ends its streams when it is stopped, too; without -E the
+    // signals keep their default actions.
+    if (settings.net.sacn)
+        install_stop_handlers();
+    const int status = send_ramp(sender, settings);
+    return end_streams(sender) ? status : 1;
 }

@@ -10,8 +10,13 @@
 #include <cstdio>
 #include <span>
 
-// -a sends to every universe of Net 0 (Sub-Nets 0..15): universes 0..255.
+// -a sends to every universe of Net 0 (Sub-Nets 0..15): universes 0..255;
+// under sACN, whose universes begin at 1, to 1..256.
 constexpr int highest_universe_of_all = 255;
+constexpr int first_universe_of_all(bool sacn)
+{
+    return sacn ? 1 : 0;
+}
 
 // Channel i carries (offset + i) mod 256.
 void fill_ramp(std::span<std::uint8_t> frame, std::uint8_t offset);

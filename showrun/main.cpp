@@ -1,17 +1,20 @@
 // showrun: plays a frame sequence CSV onto the network, every row as one
-// ArtDmx held for the row's delay, or writes a demo file to try it with.
+// ArtDmx (or sACN data packet) held for the row's delay, or writes a demo
+// file to try it with.
 
-#include "artnet_sender.hpp"
 #include "clock.hpp"
 #include "demo.hpp"
 #include "descriptors.hpp"
 #include "notices.hpp"
 #include "playback.hpp"
+#include "sender.hpp"
 #include "signals.hpp"
+#include "udp.hpp"
 
 #include <cerrno>
 #include <cstdio>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
@@ -60,8 +63,8 @@ int main(int argc, char* argv[])
         return 1;
     }
     install_stop_handlers();
-    artnet_sender sender;
-    if (!open_artnet_sender(sender, settings.net.target, settings.net.port))
+    dmx_sender sender;
+    if (!open_sender(sender, settings.net, settings.net.sacn ? make_e131_identity("showrun") : e131_identity{}))
         return 1;
     int status = 0;
     const unique_file file = open_show_file(settings, status);
@@ -69,7 +72,20 @@ int main(int argc, char* argv[])
         return status;
 
     playback p(sender, settings);
+    // Under sACN a pipe is read without blocking, so that the streams stay
+    // alive while it is slow. Its flags are put back at the end: another
+    // program may read the same pipe afterwards.
+    struct stat info { };
+    const int input = fileno(file.get());
+    const int flags = ::fcntl(input, F_GETFL);
+    if (settings.net.sacn && ::fstat(input, &info) == 0 && S_ISFIFO(info.st_mode)) {
+        set_nonblocking(input);
+        p.waited_input = input;
+    }
     start_playback(p, monotonic_ns());
     const playback_end end = play(p, file.get());
-    return print_end_report(end, p) ? 0 : 1;
+    if (p.waited_input >= 0)
+        ::fcntl(input, F_SETFL, flags);
+    const bool ended = end_playback_streams(p, end);
+    return print_end_report(end, p) && ended ? 0 : 1;
 }

@@ -8,6 +8,9 @@
 #include "status_line.hpp"
 
 #include <algorithm>
+#include <limits>
+
+#include <poll.h>
 
 namespace {
 
@@ -43,7 +46,7 @@ bool read_row(playback& p, row_to_play& row)
         return row.waited || row.sent;
     }
     show_row show;
-    const show_line read = parse_show_line(p.text.data(), show, p.levels);
+    const show_line read = parse_show_line(p.text.data(), show, p.levels, p.settings.net.sacn);
     if (read == show_line::unreadable || read == show_line::bad_universe)
         report_unreadable(p);
     const bool selected = !p.settings.universe_given || show.universe == p.settings.universe;
@@ -68,19 +71,23 @@ void print_frame_line(playback& p)
     status_line_shown();
 }
 
-// The ArtSync that ends a frame, when -S asks for it and frames went out.
+// The end of a frame (a moment, a row of a plain file, a round of
+// keep-alive): the sync packet, when -S asks for it and frames went out, and
+// the universe list when it is due.
 bool end_frame(playback& p)
 {
-    if (!p.settings.sync || !p.sync_due)
-        return true;
+    const bool sync = p.settings.sync && p.sync_due;
     p.sync_due = false;
-    return send_sync(p.sender);
+    return (!sync || send_sync(p.sender)) && announce_universes(p.sender, monotonic_ns());
 }
 
 // Sends the row's frame, which takes its place on the timeline at `now`.
 bool send_row(playback& p, const row_to_play& row, std::int64_t now)
 {
     const auto levels = std::span(p.levels).first(row.count);
+    // Under sACN the first universe played is the one the sync packets are for.
+    if (p.settings.sync && p.sender.sync_universe == 0)
+        p.sender.sync_universe = row.universe;
     if (!send_dmx(p.sender, row.universe, levels))
         return false;
     p.went_out = now;
@@ -100,13 +107,13 @@ bool send_row(playback& p, const row_to_play& row, std::int64_t now)
 
 // The last frame of every universe whose keep-alive has come, again, with
 // the next sequence numbers: nodes that black out without data stay lit. A
-// row falling due ends the round, which goes on after it, so that however
-// many universes a show has, its rows keep their times.
-bool keep_alive(playback& p, std::int64_t now)
+// row falling due at `until` ends the round, which goes on after it, so that
+// however many universes a show has, its rows keep their times.
+bool keep_alive(playback& p, std::int64_t now, std::int64_t until)
 {
-    // Inside a moment its own ArtSync, still to come, covers the re-sends.
+    // Inside a moment its own sync packet, still to come, covers the re-sends.
     const bool in_moment = p.sync_due;
-    while (!p.resends.empty() && p.resends.first_due() <= now && now < p.clock.due) {
+    while (!p.resends.empty() && p.resends.first_due() <= now && now < until) {
         const universe_frame* frame = p.sent.find(p.resends.first());
         if (!send_dmx(p.sender, frame->universe, std::span(frame->levels).first(frame->length)))
             return false;
@@ -127,7 +134,7 @@ bool wait_for_clock(playback& p)
             return true;
         const bool keeping = p.settings.keep_alive_ms > 0 && !p.resends.empty();
         if (keeping && p.resends.first_due() <= now) {
-            if (!keep_alive(p, now))
+            if (!keep_alive(p, now, p.clock.due))
                 return false;
             continue;
         }
@@ -210,7 +217,9 @@ void print_start_report(playback& p)
         std::fprintf(stderr, "Universe: from the file");
     else
         std::fprintf(stderr, "Universe: %d", settings.universe);
-    std::fprintf(stderr, " | Target: %s:%d\n", settings.net.target, settings.net.port);
+    std::fprintf(stderr, " | Target: %s:%d\n", shown_target(settings.net), settings.net.port);
+    if (settings.net.sacn)
+        print_sacn_source(stderr, settings.net, p.sender.identity);
     std::fprintf(stderr, "Press Ctrl+C to stop\n");
     print_maker_line(stderr);
     std::fprintf(stderr, "\n");
@@ -231,6 +240,35 @@ playback_end end_of_pass(playback& p)
     return end_frame(p) ? playback_end::end_of_file : playback_end::send_failed;
 }
 
+// While a slow pipe has no more of the file: the streams are kept alive, and
+// a stop request ends the wait. The reader's wait (read_wait).
+bool wait_for_input(void* context)
+{
+    playback& p = *static_cast<playback*>(context);
+    constexpr std::int64_t no_row_due = std::numeric_limits<std::int64_t>::max();
+    while (running) {
+        const std::int64_t now = monotonic_ns();
+        if (!p.resends.empty() && p.resends.first_due() <= now) {
+            // A moment left open by the pipe does not hold the universe list
+            // back.
+            p.wait_failed = !keep_alive(p, now, no_row_due) || !announce_universes(p.sender, monotonic_ns());
+            if (p.wait_failed)
+                return false;
+            continue;
+        }
+        pollfd input{p.waited_input, POLLIN, 0};
+        const int timeout = p.resends.empty() ? no_timeout : ms_until(p.resends.first_due(), now);
+        const int ready = wait_for_events(std::span(&input, 1), timeout);
+        if (ready > 0)
+            return true;
+        if (ready == wait_failed) {
+            p.wait_failed = true;
+            return false;
+        }
+    }
+    return false;
+}
+
 // Plays every row of `file`, until the end of the file, a read error, a stop
 // request or a failed send.
 playback_end play_pass(playback& p, std::FILE* file)
@@ -239,11 +277,14 @@ playback_end play_pass(playback& p, std::FILE* file)
     p.kind = p.settings.show_file ? file_kind::show : file_kind::plain;
     bool in_header = true;
     bool first_comment = true;
+    const read_wait waiting = p.waited_input >= 0 ? read_wait{wait_for_input, &p} : read_wait{};
     while (running) {
-        const line_read read = read_file_line(file, p.text);
+        const line_read read = read_file_line(file, p.text, waiting);
         // A read of a pipe that a stop request cut short is a stop.
+        if (read == line_read::failed && !running)
+            return playback_end::stopped;
         if (read == line_read::failed)
-            return running ? playback_end::read_error : playback_end::stopped;
+            return p.wait_failed ? playback_end::send_failed : playback_end::read_error;
         if (read == line_read::end_of_file) {
             if (!p.reported)
                 print_start_report(p);
@@ -305,6 +346,16 @@ playback_end play(playback& p, std::FILE* file)
             return playback_end::stopped;
         std::rewind(file);
     }
+}
+
+bool end_playback_streams(playback& p, playback_end end)
+{
+    while (end == playback_end::end_of_file && running && p.resends.repeating()) {
+        const std::int64_t due = p.resends.first_due();
+        if (sleep_until(due) && !keep_alive(p, monotonic_ns(), std::numeric_limits<std::int64_t>::max()))
+            return false;
+    }
+    return end_streams(p.sender);
 }
 
 bool print_end_report(playback_end end, const playback& p)

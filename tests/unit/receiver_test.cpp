@@ -1,6 +1,6 @@
 #include "artnet_receiver.hpp"
-#include "artnet_sender.hpp"
 #include "clock.hpp"
+#include "sender.hpp"
 
 #include <gtest/gtest.h>
 
@@ -71,8 +71,11 @@ TEST(Receiver, NextFrameWaitsItsTimeThenDeliversOnlyArtDmx)
     EXPECT_GE(waited, 10'000'000);
     EXPECT_LT(waited, 200'000'000);
 
-    artnet_sender sender;
-    ASSERT_TRUE(open_artnet_sender(sender, "127.0.0.1", bound_port(receiver.sock.get())));
+    dmx_sender sender;
+    network_options net;
+    net.target = "127.0.0.1";
+    net.port = bound_port(receiver.sock.get());
+    ASSERT_TRUE(open_sender(sender, net));
     ASSERT_EQ(sendto(sender.sock.get(), "junk", 4, 0, reinterpret_cast<const sockaddr*>(&sender.destination),
                   sizeof sender.destination),
         4);

@@ -1,4 +1,4 @@
-#include "artnet_sender.hpp"
+#include "sender.hpp"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,10 @@ TEST(Sender, RejectsTargetsThatAreNotDottedAddresses)
 {
     for (const char* target : {"10.0.0.300", "localhost", ""}) {
         testing::internal::CaptureStderr();
-        artnet_sender sender;
-        EXPECT_FALSE(open_artnet_sender(sender, target, 7000));
+        dmx_sender sender;
+        network_options net;
+        net.target = target;
+        EXPECT_FALSE(open_sender(sender, net));
         EXPECT_EQ(testing::internal::GetCapturedStderr(), std::string("Invalid target IP: ") + target + "\n");
     }
 }
