@@ -91,7 +91,7 @@ bool send_row(playback& p, const row_to_play& row, std::int64_t now)
     if (!send_dmx(p.sender, row.universe, levels))
         return false;
     p.went_out = now;
-    if (p.settings.keep_alive_ms > 0)
+    if (p.resends.interval() > 0)
         p.resends.sent(row.universe, now);
     universe_frame& kept = p.sent.find_or_add(row.universe);
     std::ranges::copy(levels, kept.levels.begin());
@@ -132,7 +132,7 @@ bool wait_for_clock(playback& p)
         const std::int64_t now = monotonic_ns();
         if (now >= p.clock.due)
             return true;
-        const bool keeping = p.settings.keep_alive_ms > 0 && !p.resends.empty();
+        const bool keeping = p.resends.interval() > 0 && !p.resends.empty();
         if (keeping && p.resends.first_due() <= now) {
             if (!keep_alive(p, now, p.clock.due))
                 return false;

@@ -24,16 +24,19 @@ enum class file_kind { plain, recording, show };
 
 // What playback carries from row to row and from pass to pass.
 struct playback {
+    // An sACN source always keeps its streams alive, every 800 ms unless -k
+    // says otherwise.
     playback(dmx_sender& out, const player_settings& s)
         : sender(out), settings(s),
-          resends(s.keep_alive_ms * ns_per_ms, s.net.sacn ? sacn_repeats : 0, sacn_repeat_gap_ms * ns_per_ms)
+          resends((s.keep_alive_ms == 0 && s.net.sacn ? sacn_keep_alive_ms : s.keep_alive_ms) * ns_per_ms,
+              s.net.sacn ? sacn_repeats : 0, sacn_repeat_gap_ms * ns_per_ms)
     {
     }
 
     dmx_sender& sender;
     const player_settings& settings;
     universe_frames sent;    // the last frame sent to each universe, for the keep-alive
-    resend_schedule resends; // when each universe's keep-alive is due
+    resend_schedule resends; // when each universe's keep-alive is due; interval 0: none
     show_moments moments;    // where the sync packets of a recording or a show go
     unsigned long long frames_sent = 0;
     unsigned long long shown = 0; // frames the status line has shown

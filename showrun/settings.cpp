@@ -2,7 +2,6 @@
 
 #include "notices.hpp"
 #include "numbers.hpp"
-#include "sender.hpp"
 
 #include <cstdio>
 #include <unistd.h>
@@ -84,9 +83,6 @@ int read_options(int argc, char* argv[], player_settings& settings)
     }
     if (settings.net.sacn && !settings.universe_given)
         settings.universe = lowest_e131_universe;
-    // An sACN source always keeps its streams alive.
-    if (settings.net.sacn && settings.keep_alive_ms == 0)
-        settings.keep_alive_ms = sacn_keep_alive_ms;
     return finish_network_options(settings.net) ? -1 : 1;
 }
 

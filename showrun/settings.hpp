@@ -18,7 +18,7 @@ struct player_settings {
     const char* demo_file = "demo.csv";
     long passes = 1;       // -l; 0 plays until stopped
     double speed = 1.0;    // -s: every delay is divided by it
-    int keep_alive_ms = 0; // -k; 0 re-sends nothing (sACN's interval under -E)
+    int keep_alive_ms = 0; // -k; 0 re-sends nothing, except under -E
 };
 
 constexpr double slowest_speed = 0.1;
