@@ -249,3 +249,17 @@ TEST(LinecastE2E, KeepAliveResendsTheLastFrameUntilOneIntervalAfterTheEnd)
     EXPECT_EQ(bad.status, 1);
     EXPECT_EQ(bad.err.rfind("Error: Keep-alive must be between 100 and 10000 ms\nUsage: linecast ", 0), 0u);
 }
+
+TEST(LinecastE2E, MinusSSendsAnArtSyncAfterEveryLine)
+{
+    udp_capture capture;
+    auto args = to(capture, "2", "1");
+    args.emplace_back("-S");
+    EXPECT_EQ(run(args, "1\n2\n").status, 0);
+    std::array<std::uint8_t, artsync_size> sync{};
+    build_artsync(sync);
+    const auto sent = capture.receive_many(5, 500);
+    ASSERT_EQ(sent.size(), 4u);
+    EXPECT_EQ(levels(sent[2], 2), (std::vector<int>{2, 0}));
+    EXPECT_TRUE(std::ranges::equal(sent[1], sync) && std::ranges::equal(sent[3], sync));
+}

@@ -27,9 +27,9 @@ expect() {
     fi
 }
 
-expect "rampgen -" "--help --version -S -a -c -i -p -s -t -u -v"
+expect "rampgen -" "--help --version -E -I -P -S -a -c -i -p -s -t -u -v"
 expect "showrun -f show.csv -s " ""
-expect "showrun -l 2 -k 200 -" "--help --version -S -U -d -f -h -k -l -p -s -t -u"
+expect "showrun -l 2 -k 200 -" "--help --version -E -I -P -S -U -d -f -h -k -l -p -s -t -u"
 expect "rampgen -p " "6454"
 expect "rampgen -i " ""
 expect "rampgen -vu " ""

@@ -65,3 +65,35 @@ TEST(Pacing, EachUniverseIsResentAnIntervalAfterItWasLastSent)
         EXPECT_EQ(schedule.first_due(), s.first_due) << s.now;
     }
 }
+
+TEST(Pacing, ANewFrameIsRepeatedAGapApartBeforeItWaitsTheInterval)
+{
+    const struct {
+        int sent; // as above
+        std::int64_t now;
+        std::uint16_t first;
+        std::int64_t first_due;
+        bool repeating;
+    } steps[] = {
+        {1, 0, 1, 20, true},
+        {2, 5, 1, 20, true},
+        {-1, 20, 2, 25, true},
+        {-1, 25, 1, 40, true},
+        {-1, 41, 2, 45, true},   // 1's last repeat, late: its interval counts from when it was due
+        {-1, 45, 1, 140, false}, // both wait the interval now
+        {1, 100, 1, 120, true},  // a new frame: its repeats go before 2's keep-alive
+        {-1, 120, 1, 140, true},
+        {-1, 200, 2, 145, false},
+        {-1, 200, 1, 240, false},
+    };
+    resend_schedule schedule(100, 2, 20);
+    for (const auto& s : steps) {
+        if (s.sent >= 0)
+            schedule.sent(static_cast<std::uint16_t>(s.sent), s.now);
+        else
+            schedule.resent(s.now);
+        EXPECT_EQ(schedule.first(), s.first) << s.now;
+        EXPECT_EQ(schedule.first_due(), s.first_due) << s.now;
+        EXPECT_EQ(schedule.repeating(), s.repeating) << s.now;
+    }
+}

@@ -1,0 +1,231 @@
+// The three senders under -E: what their packets carry, in what order and
+// when, how their streams end, and where multicast goes.
+#include "harness.hpp"
+
+#include "e131.hpp"
+#include "sender.hpp"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <csignal>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// Each datagram as a word: D<u> data, T<u> terminated data, S<u> sync, L<n>
+// a discovery page of n universes; the data packets' CIDs must be `cid`.
+std::string words(const std::vector<arrival>& arrivals, const std::string& cid)
+{
+    std::string text;
+    for (const arrival& a : arrivals) {
+        e131_data data;
+        e131_discovery list;
+        if (parse_e131_data(a.bytes, data)) {
+            text += (data.options & e131_stream_terminated ? "T" : "D") + std::to_string(data.universe);
+            EXPECT_EQ(format_cid(data.cid).data(), cid);
+        } else if (a.bytes.size() == e131_sync_size) {
+            text += "S" + std::to_string(a.bytes[45] << 8 | a.bytes[46]);
+        } else {
+            EXPECT_TRUE(parse_e131_discovery(a.bytes, list));
+            text += "L" + std::to_string(list.count());
+        }
+        text += ' ';
+    }
+    return text;
+}
+
+std::vector<std::string> to(const udp_capture& capture, std::vector<std::string> args)
+{
+    args.insert(args.begin() + 1, {"-E", "-t", "127.0.0.1", "-p", std::to_string(capture.port())});
+    return args;
+}
+
+const std::string show_format = "# Format: delay_ms,universe,channel1,channel2,channel3,...\n";
+
+} // namespace
+
+TEST(SacnSendersE2E, WhatEachSenderSendsAndInWhatOrder)
+{
+    const temp_dir dir;
+    const std::string plain = dir.file("plain.csv", "0,9,8,7\n");
+    const std::string show = dir.file("show.csv", show_format + "0,5,1\n5,6,2\n0,64000,3\n");
+    const struct {
+        std::vector<std::string> args;
+        std::string input;
+        std::string head, tail; // of the words
+        std::uint16_t universe;
+        int priority, sync;
+        std::vector<std::uint8_t> first_levels;
+        std::string message;
+    } cases[] = {
+        {{"linecast", "-P", "7", "-S", "-u", "300", "-c", "2"}, "1,2\n", "D300 S300 L1 D300 S300 D300 S300 ",
+            "T300 T300 T300 ", 300, 7, 300, {0, 1, 2}, "Sent 2 value(s) to channel 2\n"},
+        {{"rampgen", "-S", "-u", "4", "-u", "2", "-c", "2", "-i", "20", "-v"}, "", "D4 D2 S4 L2 D4 D2 S4 ",
+            "T4 T2 T4 T2 T4 T2 ", 4, 100, 4, {0, 1, 2, 3}, "Sync packets for universe 4 after every frame\n"},
+        {{"rampgen", "-a", "-c", "1", "-v"}, "", "D1 D2 ", "D256 L256 T1 ", 1, 100, 0, {0, 1}, "All (1-256)"},
+        {{"showrun", "-u", "42", "-f", plain}, "", "D42 L1 D42 D42 ", "T42 T42 T42 ", 42, 100, 0, {9, 8, 7}, ""},
+        {{"showrun", "-S", "-P", "0", "-f", show}, "", "D5 D6 S5 L2 ", "T5 T6 T5 T6 T5 T6 ", 5, 0, 5, {1},
+            "Error parsing line 3\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[1]);
+        udp_capture capture;
+        const run_result result = run(to(capture, c.args), c.input);
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+        const std::size_t at = result.err.find("CID: ");
+        ASSERT_NE(at, std::string::npos) << result.err;
+        const std::vector<arrival> arrivals = capture.receive_arrivals(2000, 500);
+        const std::string seen = words(arrivals, result.err.substr(at + 5, 36));
+        EXPECT_TRUE(seen.starts_with(c.head)) << seen;
+        EXPECT_TRUE(seen.ends_with(c.tail) || c.args[1] == "-a") << seen;
+        EXPECT_NE(seen.find(c.tail), std::string::npos) << seen;
+        e131_data first;
+        ASSERT_TRUE(parse_e131_data(arrivals.at(0).bytes, first));
+        EXPECT_EQ(first.universe, c.universe);
+        EXPECT_EQ(first.priority, c.priority);
+        EXPECT_EQ(first.sync_universe, c.sync);
+        EXPECT_TRUE(first.source_name.starts_with(c.args[0] + " on "));
+        EXPECT_EQ(first.levels.size(), c.args[0] == "rampgen" ? 512 : c.first_levels.size());
+        EXPECT_TRUE(std::equal(c.first_levels.begin(), c.first_levels.end(), first.levels.begin()));
+    }
+}
+
+TEST(SacnSendersE2E, EachFrameGoesOutThriceThenWithinASecondUntilTheStreamEnds)
+{
+    const temp_dir dir;
+    const std::string held = dir.file("held.csv", "2200,5\n");
+    const struct {
+        std::vector<std::string> args;
+        int stop_signal; // 0: the sender ends by itself, or its input 2.2 s after the start
+    } cases[] = {
+        {{"linecast", "-u", "1", "-c", "1"}, 0},
+        {{"showrun", "-f", held}, 0},
+        {{"rampgen", "-u", "1", "-i", "2200", "-c", "1"}, 0},
+        {{"linecast", "-u", "1", "-c", "1"}, SIGTERM},
+        {{"showrun", "-f", held}, SIGHUP},
+        {{"rampgen", "-u", "1", "-i", "2200"}, SIGINT},
+    };
+    std::vector<std::unique_ptr<udp_capture>> captures;
+    std::vector<std::unique_ptr<process>> senders;
+    for (const auto& c : cases) {
+        captures.push_back(std::make_unique<udp_capture>());
+        senders.push_back(std::make_unique<process>(to(*captures.back(), c.args)));
+        senders.back()->write_input("5\n");
+    }
+    usleep(1'500'000);
+    for (std::size_t i = 0; i < senders.size(); ++i)
+        EXPECT_EQ(cases[i].stop_signal != 0 ? senders[i]->stop(cases[i].stop_signal) : 0, 0) << i;
+    usleep(700'000);
+    senders[0]->close_input();
+    for (std::size_t i = 0; i < senders.size(); ++i) {
+        SCOPED_TRACE(cases[i].args[0] + " stopped by " + std::to_string(cases[i].stop_signal));
+        EXPECT_EQ(senders[i]->wait(), 0);
+        std::vector<double> at;
+        std::string kinds;
+        for (const arrival& a : captures[i]->receive_arrivals(100, 500)) {
+            e131_data data;
+            if (!parse_e131_data(a.bytes, data))
+                continue;
+            EXPECT_EQ(data.sequence, at.size() % 256);
+            kinds += data.options & e131_stream_terminated ? 'T' : 'D';
+            at.push_back(a.ms);
+        }
+        ASSERT_GE(at.size(), 7u);
+        EXPECT_EQ(kinds.find('T'), kinds.size() - 3) << kinds << ": three to end the stream, nothing after";
+        EXPECT_LT(at[1] - at[0], 200);
+        EXPECT_LT(at[2] - at[1], 200);
+        for (std::size_t k = 3; k + 2 < at.size(); ++k) {
+            EXPECT_LT(at[k] - at[k - 1], 1050) << k;
+            EXPECT_GT(at[k] - at[k - 1], k + 3 < at.size() ? 400 : 0) << k;
+        }
+        EXPECT_LT(at.back() - at.front(), cases[i].stop_signal != 0 ? 2000 : 4000);
+    }
+}
+
+TEST(SacnSendersE2E, TheUniverseListComesSortedInPagesOf512)
+{
+    udp_capture capture;
+    network_options net;
+    net.sacn = true;
+    net.target = "127.0.0.1";
+    net.target_given = true;
+    net.port = capture.port();
+    dmx_sender sender;
+    ASSERT_TRUE(open_sender(sender, net, make_e131_identity("test")));
+    const std::array<std::uint8_t, 1> level = {7};
+    for (int universe = 600; universe >= 1; --universe)
+        ASSERT_TRUE(send_dmx(sender, static_cast<std::uint16_t>(universe), level));
+    ASSERT_TRUE(announce_universes(sender, 0));
+    ASSERT_TRUE(announce_universes(sender, 1)); // due again only 10 s later
+    const std::vector<arrival> arrivals = capture.receive_arrivals(603, 1000);
+    ASSERT_EQ(arrivals.size(), 602u);
+    int next = 1;
+    for (std::uint8_t page = 0; page < 2; ++page) {
+        e131_discovery list;
+        ASSERT_TRUE(parse_e131_discovery(arrivals[600 + page].bytes, list));
+        EXPECT_EQ(list.page, page);
+        EXPECT_EQ(list.last_page, 1);
+        EXPECT_EQ(list.count(), page == 0 ? 512u : 88u);
+        for (std::size_t i = 0; i < list.count(); ++i)
+            EXPECT_EQ(list.universe(i), next++);
+    }
+}
+
+TEST(SacnSendersE2E, EachUniverseGoesToItsGroupAndLeavesByTheInterfaceOfMinusI)
+{
+    const run_result foreign = run({"rampgen", "-E", "-I", "192.0.2.1", "-t", "127.0.0.1", "-u", "1", "-c", "1"});
+    EXPECT_EQ(foreign.status, 1);
+    EXPECT_NE(foreign.err.find("setsockopt(IP_MULTICAST_IF): "), std::string::npos) << foreign.err;
+#if defined(__linux__)
+    const std::string ns = "dmxkit-sacn-" + std::to_string(getpid());
+    const std::string in_ns = "ip netns exec " + ns + " ";
+    if (std::system(("ip netns add " + ns + " 2>/dev/null && " + in_ns + "ip link set lo up && " + in_ns
+            + "ip link set lo multicast on && " + in_ns + "ip route add 224.0.0.0/4 dev lo")
+                        .c_str())
+        != 0) {
+        std::system(("ip netns del " + ns + " 2>/dev/null").c_str());
+        GTEST_SKIP() << "no network namespace can be made here";
+    }
+    // A socket of the namespace, made by a thread that enters it, joined to
+    // the group of universe 300 only.
+    const int port = free_udp_port();
+    int fd = -1;
+    std::thread([&] {
+        const int netns = open(("/var/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
+        if (netns >= 0 && setns(netns, CLONE_NEWNET) == 0) {
+            fd = socket(AF_INET, SOCK_DGRAM, 0);
+            sockaddr_in address{AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_ANY)}, {}};
+            const ip_mreq join{{htonl(e131_group(300))}, {htonl(INADDR_LOOPBACK)}};
+            bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join);
+        }
+        close(netns);
+    }).join();
+    const int sent = std::system((in_ns + program_path("rampgen") + " -E -I 127.0.0.1 -u 2 -u 300 -c 2 -i 20 -p "
+        + std::to_string(port) + " 2>/dev/null")
+                                     .c_str());
+    std::string seen;
+    std::array<std::uint8_t, e131_data_max_size + 1> datagram{};
+    for (ssize_t got; fd >= 0 && (got = recv(fd, datagram.data(), datagram.size(), MSG_DONTWAIT)) > 0;) {
+        e131_data data;
+        seen += parse_e131_data(std::span(datagram).first(static_cast<std::size_t>(got)), data)
+            ? (data.options != 0 ? "T" : "D") + std::to_string(data.universe) + " "
+            : "? ";
+    }
+    close(fd);
+    std::system(("ip netns del " + ns).c_str());
+    EXPECT_EQ(sent, 0);
+    EXPECT_EQ(seen, "D300 D300 T300 T300 T300 ") << "universe 2 and the list go to groups not joined";
+#endif
+}
