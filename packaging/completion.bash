@@ -21,9 +21,9 @@ _dmxkit_options()
     cuetrig) options='-u -c -p -t -v -N -h' arguments='ucpt' ;;
     dmxscope) options='-u -p -a -n -N -h' arguments='up' ;;
     framelog) options='-f -u -p -m -a -N -U -h' arguments='fupm' ;;
-    linecast) options='-u -c -t -p -v -k -h' arguments='uctpk' ;;
-    rampgen) options='-t -p -i -c -a -u -v -s -S' arguments='tpicu' ;;
-    showrun) options='-f -u -p -t -d -l -s -k -U -S -h' arguments='fuptlsk' ;;
+    linecast) options='-u -c -t -p -v -k -S -E -P -I -h' arguments='uctpkPI' ;;
+    rampgen) options='-t -p -i -c -a -u -v -s -S -E -P -I' arguments='tpicuPI' ;;
+    showrun) options='-f -u -p -t -d -l -s -k -U -S -E -P -I -h' arguments='fuptlskPI' ;;
     esac
     options="$options --help --version"
 }
