@@ -68,24 +68,16 @@ TEST(Pacing, EachUniverseIsResentAnIntervalAfterItWasLastSent)
 
 TEST(Pacing, ANewFrameIsRepeatedAGapApartBeforeItWaitsTheInterval)
 {
+    // Two repeats 20 apart. 1's last repeat goes late, at 41: its interval
+    // counts from 40. A new frame of 1 at 100 repeats before 2's keep-alive.
     const struct {
         int sent; // as above
-        std::int64_t now;
+        std::int64_t now, first_due;
         std::uint16_t first;
-        std::int64_t first_due;
         bool repeating;
-    } steps[] = {
-        {1, 0, 1, 20, true},
-        {2, 5, 1, 20, true},
-        {-1, 20, 2, 25, true},
-        {-1, 25, 1, 40, true},
-        {-1, 41, 2, 45, true},   // 1's last repeat, late: its interval counts from when it was due
-        {-1, 45, 1, 140, false}, // both wait the interval now
-        {1, 100, 1, 120, true},  // a new frame: its repeats go before 2's keep-alive
-        {-1, 120, 1, 140, true},
-        {-1, 200, 2, 145, false},
-        {-1, 200, 1, 240, false},
-    };
+    } steps[] = {{1, 0, 20, 1, true}, {2, 5, 20, 1, true}, {-1, 20, 25, 2, true}, {-1, 25, 40, 1, true},
+        {-1, 41, 45, 2, true}, {-1, 45, 140, 1, false}, {1, 100, 120, 1, true}, {-1, 120, 140, 1, true},
+        {-1, 200, 145, 2, false}, {-1, 200, 240, 1, false}};
     resend_schedule schedule(100, 2, 20);
     for (const auto& s : steps) {
         if (s.sent >= 0)
