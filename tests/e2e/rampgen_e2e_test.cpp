@@ -130,7 +130,7 @@ TEST(RampgenE2E, PacesFramesByDeadlinesAndSleepsAfterTheLast)
         = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     ASSERT_EQ(arrivals.size(), 41u * 256);
     EXPECT_GE(arrivals[40 * 256].ms - arrivals[0].ms, 398);
-    EXPECT_LT(arrivals[40 * 256].ms - arrivals[0].ms, 420);
+    EXPECT_LT(arrivals[40 * 256].ms - arrivals[0].ms, 440); // sleeping after the sends: about 475
     EXPECT_GE(elapsed.count(), 410) << "one interval after the last frame";
 }
 
