@@ -1,3 +1,4 @@
+#include "e131.hpp"
 #include "harness.hpp"
 
 #include <gtest/gtest.h>
@@ -78,7 +79,11 @@ struct recording {
     // Sends one packet; one the recorder counts is waited for.
     void send(std::uint16_t universe, const std::vector<std::uint8_t>& levels, bool counts = true)
     {
-        send_udp(port, artdmx_packet(universe, levels));
+        send(artdmx_packet(universe, levels), counts);
+    }
+    void send(const std::vector<std::uint8_t>& datagram, bool counts, const char* address = "127.0.0.1")
+    {
+        send_udp(port, datagram, address);
         if (counts) {
             EXPECT_TRUE(p->wait_for_err("Packets: " + std::to_string(++counted) + " (")) << p->err();
         }
@@ -363,5 +368,48 @@ TEST(FramelogE2E, ShowFilesSkipAndCountWhatIsNoPortAddress)
         r.file(), show_header_start + "# Recording all universes\n\n", {{0, 0, ",256,2"}, {0, 2000, ",32767,4"}});
     EXPECT_NE(r.p->err().find("Packets received: 2\nPackets skipped: 2 (universe above 32767, not a Port-Address)\n"),
         std::string::npos)
+        << r.p->err();
+}
+
+TEST(FramelogE2E, SacnSourcesAreRecordedAsTheirMerge)
+{
+    recording r({"-E", "-I", "127.0.0.1", "-U", "-u", "1", "-u", "63999"});
+    const std::uint8_t ends = e131_stream_terminated;
+    const struct {
+        char source;
+        std::uint16_t universe;
+        std::uint8_t priority, sequence, options;
+        std::vector<std::uint8_t> levels;
+        bool counts;
+        std::uint8_t start_code;
+    } packets[] = {
+        {'A', 1, 100, 1, 0, {10, 20, 30}, true, 0},
+        {'B', 1, 100, 7, 0, {30, 5}, true, 0}, // each channel's highest level
+        {'A', 1, 100, 1, 0, {0}, false, 0},    // a sequence number again
+        {'A', 1, 100, 2, 0, {0, 0, 0, 0}, true, 0},
+        {'A', 1, 100, 3, 0, {9}, false, 0xdd},
+        {'C', 63999, 100, 1, 0, {5}, true, 0},
+        {'C', 1, 150, 9, 0, {1}, true, 0},  // the highest priority alone
+        {'B', 1, 100, 8, 0, {99}, true, 0}, // outranked: no row
+        {'C', 1, 150, 10, e131_preview_data, {7}, false, 0},
+        {'C', 1, 150, 11, ends, {}, true, 0},
+        {'B', 1, 100, 9, ends, {}, true, 0},
+        {'B', 1, 100, 10, ends, {}, false, 0},
+    };
+    for (const auto& p : packets) {
+        std::vector<std::uint8_t> datagram = e131_packet(p.source, p.universe, p.priority, p.sequence, p.options, p.levels);
+        datagram[125] = p.start_code;
+        r.send(datagram, p.counts);
+    }
+    // A and then C fall silent: no packet is needed to tell.
+    EXPECT_TRUE(r.p->wait_for_err("Frames recorded: 9 |", 8000)) << r.p->err();
+    EXPECT_EQ(r.p->stop(SIGINT), 0);
+    expect_rows(r.file(),
+        "# sACN recording created by framelog\n" + show_header_start.substr(show_header_start.find('\n') + 1)
+            + "# Recording universes 1, 63999\n\n",
+        {{0, 0, ",1,10,20,30"}, {0, 2000, ",1,30,20,30"}, {0, 2000, ",1,30,5,0,0"}, {0, 2000, ",63999,5"},
+            {0, 2000, ",1,1"}, {0, 2000, ",1,99,0,0,0"}, {0, 2000, ",1,0,0,0,0"}, {0, 3000, ",1"},
+            {0, 2000, ",63999"}});
+    EXPECT_NE(r.p->err().find("Packets received: 8\nUniverses recorded: 2\nsACN sources seen: 3\n"), std::string::npos)
         << r.p->err();
 }
