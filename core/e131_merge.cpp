@@ -191,17 +191,19 @@ const universe_merge* take_e131_data(e131_merge& merge, const e131_data& packet,
 
 const universe_merge* expire_e131_sources(e131_merge& merge, std::int64_t now)
 {
-    if (merge.next_expiry == 0 || now < merge.next_expiry)
-        return nullptr;
     const auto silent = [now](const e131_source& source) { return now - source.last_ns >= e131_loss_timeout_ns; };
-    while (merge.expiry_cursor < merge.universes.size()) {
-        universe_merge& u = merge.universes[merge.expiry_cursor++];
-        if (std::erase_if(u.sources, silent) != 0) {
-            merge_again(u);
-            return &u;
+    // A pass that ends sets the next time to look, which may have come
+    // already for the universes it passed before this one: one more pass.
+    for (int pass = 0; pass < 2 && merge.next_expiry != 0 && now >= merge.next_expiry; ++pass) {
+        while (merge.expiry_cursor < merge.universes.size()) {
+            universe_merge& u = merge.universes[merge.expiry_cursor++];
+            if (std::erase_if(u.sources, silent) != 0) {
+                merge_again(u);
+                return &u;
+            }
         }
+        merge.expiry_cursor = 0;
+        merge.next_expiry = earliest_expiry(merge);
     }
-    merge.expiry_cursor = 0;
-    merge.next_expiry = earliest_expiry(merge);
     return nullptr;
 }

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -89,6 +91,40 @@ struct recording {
         }
     }
     std::string file() const { return read_file(path); }
+};
+
+// A network namespace of the test's own with multicast on its loopback,
+// which this thread enters for the object's life; not entered where none can
+// be made (no privilege, or not Linux).
+struct multicast_namespace {
+    std::string name = "dmxkit-e2e-" + std::to_string(::getpid());
+    int home = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+    bool entered = false;
+
+    multicast_namespace()
+    {
+#if defined(__linux__)
+        const std::string ip = "ip netns exec " + name + " ip ";
+        if (std::system(("ip netns add " + name + " 2>/dev/null").c_str()) != 0)
+            return;
+        const int fd = ::open(("/var/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+        entered = std::system((ip + "link set lo up && " + ip + "link set lo multicast on && " + ip
+                                  + "route add 224.0.0.0/4 dev lo")
+                                  .c_str())
+                == 0
+            && fd >= 0 && home >= 0 && ::setns(fd, CLONE_NEWNET) == 0;
+        ::close(fd);
+#endif
+    }
+    ~multicast_namespace()
+    {
+#if defined(__linux__)
+        if (entered)
+            ::setns(home, CLONE_NEWNET);
+        std::system(("ip netns del " + name + " 2>/dev/null").c_str());
+#endif
+        ::close(home);
+    }
 };
 
 } // namespace
@@ -412,4 +448,36 @@ TEST(FramelogE2E, SacnSourcesAreRecordedAsTheirMerge)
             {0, 2000, ",63999"}});
     EXPECT_NE(r.p->err().find("Packets received: 8\nUniverses recorded: 2\nsACN sources seen: 3\n"), std::string::npos)
         << r.p->err();
+}
+
+// More universes than one socket may join on Linux, listed or announced.
+TEST(FramelogE2E, SacnMulticastOfMoreUniversesThanOneSocketMayJoin)
+{
+    multicast_namespace space;
+    if (!space.entered)
+        GTEST_SKIP() << "no network namespace can be made here";
+    std::vector<std::uint16_t> announced;
+    std::vector<std::string> listed = {"-E", "-U"};
+    for (std::uint16_t u = 1; u <= 25; ++u) {
+        announced.push_back(u);
+        listed.insert(listed.end(), {"-u", std::to_string(u)});
+    }
+    for (const auto& options : {listed, std::vector<std::string>{"-E", "-U", "-a"}}) {
+        recording r(options);
+        const auto group = [](std::uint16_t u) { return "239.255.0." + std::to_string(u); };
+        std::array<std::uint8_t, e131_discovery_max_size> page{};
+        const std::size_t size = build_e131_discovery(page, {}, 0, 0, announced);
+        // Once the last universe is heard, every one before it has been joined.
+        for (int tries = 0; tries < 20 && r.counted == 0; ++tries) {
+            send_udp(r.port, std::vector(page.begin(), page.begin() + static_cast<std::ptrdiff_t>(size)),
+                "239.255.250.214");
+            send_udp(r.port, e131_packet('A', 25, 100, static_cast<std::uint8_t>(tries), 0, {25}), group(25).c_str());
+            if (r.p->wait_for_err("Packets: 1 (", 250))
+                r.counted = 1;
+        }
+        for (std::uint16_t u = 1; u < 25; ++u)
+            r.send(e131_packet('A', u, 100, 0, 0, {static_cast<std::uint8_t>(u)}), true, group(u).c_str());
+        EXPECT_EQ(r.p->stop(SIGINT), 0);
+        EXPECT_NE(r.p->err().find("Frames recorded: 25 (only changes)\n"), std::string::npos) << r.p->err();
+    }
 }
