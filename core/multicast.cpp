@@ -3,6 +3,7 @@
 #include "udp.hpp"
 
 #include <cerrno>
+#include <utility>
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
