@@ -29,8 +29,8 @@ receive_status receive_waiting(artnet_receiver& receiver, std::size_t& out_lengt
 {
     socklen_t source_size = sizeof source;
     const std::size_t room = receiver.sacn.enabled ? receiver.datagram.size() : receive_buffer_size;
-    const ssize_t received = ::recvfrom(receiver.sock.get(), receiver.datagram.data(), room, 0,
-        reinterpret_cast<sockaddr*>(&source), &source_size);
+    const ssize_t received = ::recvfrom(
+        receiver.sock.get(), receiver.datagram.data(), room, 0, reinterpret_cast<sockaddr*>(&source), &source_size);
     if (received >= 0) {
         out_length = static_cast<std::size_t>(received);
         return receive_status::datagram;
@@ -153,8 +153,9 @@ receiver_opening open_sacn_receiver(
         = all_universes ? std::span(&e131_discovery_universe, 1) : universes;
     for (const std::uint16_t universe : joined_first) {
         if (!join_universe(sacn, sock, universe)) {
-            std::fprintf(stderr, "Warning: Failed to join the multicast group of universe %d: %s (unicast is still taken)\n",
-                universe, std::strerror(errno));
+            std::fprintf(stderr,
+                "Warning: Failed to join the multicast group of universe %d: %s (unicast is still taken)\n", universe,
+                std::strerror(errno));
             break;
         }
     }
@@ -214,8 +215,8 @@ receive_event next_frame(artnet_receiver& receiver, std::span<pollfd> also_watch
         // looks, so that a wait of 0 still takes what is waiting.
         if (!first_pass && timeout_ms != no_timeout && now >= deadline)
             return receive_event::timed_out;
-        const int wait = sooner(sooner(timeout_ms == no_timeout ? no_timeout : ms_until(deadline, now),
-                                    node_wait_ms(receiver.node, now)),
+        const int wait = sooner(
+            sooner(timeout_ms == no_timeout ? no_timeout : ms_until(deadline, now), node_wait_ms(receiver.node, now)),
             expiry_wait_ms(receiver, now));
         watched[0] = {receiver.sock.get(), POLLIN, 0};
         std::copy(also_watch.begin(), also_watch.end(), watched.begin() + 1);

@@ -71,8 +71,8 @@ void print_bind_hints(int port);
 // groups of `universes`, or with `all_universes` to the discovery group and
 // then to each universe that discovery lists as it comes. A group that
 // cannot be joined is told once, as a warning: unicast is still taken.
-receiver_opening open_sacn_receiver(
-    artnet_receiver& receiver, const network_options& net, std::span<const std::uint16_t> universes, bool all_universes);
+receiver_opening open_sacn_receiver(artnet_receiver& receiver, const network_options& net,
+    std::span<const std::uint16_t> universes, bool all_universes);
 // The line that says so: which interface the groups are joined on.
 void print_sacn_line(std::FILE* out, const artnet_receiver& receiver, const network_options& net);
 

@@ -61,15 +61,15 @@ struct universe_merge {
 
 // Every universe that came, made the first time it came.
 struct e131_merge {
-    bool all = true;             // every universe, or only those wanted
-    std::bitset<0x10000> wanted; // when not all
+    bool all = true;                                                             // every universe, or only those wanted
+    std::bitset<0x10000> wanted;                                                 // when not all
     std::vector<std::uint16_t> slot_of = std::vector<std::uint16_t>(0x10000, 0); // index + 1 per universe
     std::vector<universe_merge> universes;
     // No source can fall silent before this (0: none is live); packets only
     // put the true time later, so it is looked at again when it comes.
     std::int64_t next_expiry = 0;
-    std::size_t expiry_cursor = 0; // the universe the look goes on from
-    std::vector<e131_cid> seen;    // distinct CIDs, the first most_counted_sources
+    std::size_t expiry_cursor = 0;          // the universe the look goes on from
+    std::vector<e131_cid> seen;             // distinct CIDs, the first most_counted_sources
     unsigned long long sources_ignored = 0; // a source each time it found the bound reached
 };
 

@@ -124,10 +124,9 @@ int main(int argc, char* argv[])
     install_signal_handlers();
     raw_terminal terminal;
     artnet_receiver receiver;
-    if (const receiver_opening opened = settings.net.sacn
-            ? open_sacn_receiver(
-                receiver, settings.net, std::span(&settings.universe_filter, 1), settings.all_universes)
-            : open_artnet_receiver(receiver, settings.net.port);
+    if (const receiver_opening opened = settings.net.sacn ? open_sacn_receiver(receiver, settings.net,
+                                            std::span(&settings.universe_filter, 1), settings.all_universes)
+                                                          : open_artnet_receiver(receiver, settings.net.port);
         opened != receiver_opening::opened) {
         if (opened == receiver_opening::bind_failed)
             print_bind_hints(settings.net.port);

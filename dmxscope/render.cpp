@@ -69,8 +69,8 @@ int print_sources(std::span<char> out, const sacn_sources& sources)
         length = std::snprintf(out.data(), out.size(), " - %zu sources merged at priority %d", sources.merged,
             static_cast<int>(sources.priority));
     if (sources.ignored != 0)
-        length += std::snprintf(out.data() + length, out.size() - static_cast<std::size_t>(length), ", %zu ignored",
-            sources.ignored);
+        length += std::snprintf(
+            out.data() + length, out.size() - static_cast<std::size_t>(length), ", %zu ignored", sources.ignored);
     return length;
 }
 

@@ -15,9 +15,9 @@
 
 // Under sACN, what the title tells of the sources of the universe shown.
 struct sacn_sources {
-    bool shown = false;        // -E
-    std::size_t merged = 0;    // live sources of the highest priority; 0: none
-    std::uint8_t priority = 0; // theirs
+    bool shown = false;                        // -E
+    std::size_t merged = 0;                    // live sources of the highest priority; 0: none
+    std::uint8_t priority = 0;                 // theirs
     std::array<char, e131_name_size> winner{}; // the one merged alone, fit to show
     std::size_t ignored = 0;                   // beyond the bound of sources
 };

@@ -16,8 +16,7 @@ namespace {
 
 bool fit_to_show(const std::array<char, e131_name_size>& name)
 {
-    return name.back() == '\0'
-        && std::ranges::none_of(name, [](char c) { return (c > 0 && c < 0x20) || c == 0x7f; });
+    return name.back() == '\0' && std::ranges::none_of(name, [](char c) { return (c > 0 && c < 0x20) || c == 0x7f; });
 }
 
 void merge(const e131_data& parsed)

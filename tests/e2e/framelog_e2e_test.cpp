@@ -109,7 +109,7 @@ struct multicast_namespace {
             return;
         const int fd = ::open(("/var/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
         entered = std::system((ip + "link set lo up && " + ip + "link set lo multicast on && " + ip
-                                  + "route add 224.0.0.0/4 dev lo")
+                      + "route add 224.0.0.0/4 dev lo")
                                   .c_str())
                 == 0
             && fd >= 0 && home >= 0 && ::setns(fd, CLONE_NEWNET) == 0;
@@ -433,7 +433,8 @@ TEST(FramelogE2E, SacnSourcesAreRecordedAsTheirMerge)
         {'B', 1, 100, 10, ends, {}, false, 0},
     };
     for (const auto& p : packets) {
-        std::vector<std::uint8_t> datagram = e131_packet(p.source, p.universe, p.priority, p.sequence, p.options, p.levels);
+        std::vector<std::uint8_t> datagram
+            = e131_packet(p.source, p.universe, p.priority, p.sequence, p.options, p.levels);
         datagram[125] = p.start_code;
         r.send(datagram, p.counts);
     }
@@ -469,8 +470,8 @@ TEST(FramelogE2E, SacnMulticastOfMoreUniversesThanOneSocketMayJoin)
         const std::size_t size = build_e131_discovery(page, {}, 0, 0, announced);
         // Once the last universe is heard, every one before it has been joined.
         for (int tries = 0; tries < 20 && r.counted == 0; ++tries) {
-            send_udp(r.port, std::vector(page.begin(), page.begin() + static_cast<std::ptrdiff_t>(size)),
-                "239.255.250.214");
+            send_udp(
+                r.port, std::vector(page.begin(), page.begin() + static_cast<std::ptrdiff_t>(size)), "239.255.250.214");
             send_udp(r.port, e131_packet('A', 25, 100, static_cast<std::uint8_t>(tries), 0, {25}), group(25).c_str());
             if (r.p->wait_for_err("Packets: 1 (", 250))
                 r.counted = 1;

@@ -397,8 +397,8 @@ std::vector<std::uint8_t> artdmx_packet(
     return packet;
 }
 
-std::vector<std::uint8_t> e131_packet(char source, std::uint16_t universe, std::uint8_t priority,
-    std::uint8_t sequence, std::uint8_t options, const std::vector<std::uint8_t>& levels)
+std::vector<std::uint8_t> e131_packet(char source, std::uint16_t universe, std::uint8_t priority, std::uint8_t sequence,
+    std::uint8_t options, const std::vector<std::uint8_t>& levels)
 {
     e131_identity identity;
     identity.cid.fill(static_cast<std::uint8_t>(source));

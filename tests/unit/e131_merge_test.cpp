@@ -23,8 +23,8 @@ TEST(E131Merge, PriorityHighestLevelSequenceEndAndLossOnAMadeUpClock)
     } steps[] = {
         {0, 'A', 100, 1, 0, {10, 20, 30}, 1, {10, 20, 30}},
         {10, 'B', 100, 7, 0, {30, 5}, 2, {30, 20, 30}},
-        {20, 'A', 100, 1, 0, {0}, -1, {}},             // the same sequence number
-        {30, 'A', 100, 238, 0, {0}, -1, {}},           // 19 behind
+        {20, 'A', 100, 1, 0, {0}, -1, {}},                      // the same sequence number
+        {30, 'A', 100, 238, 0, {0}, -1, {}},                    // 19 behind
         {40, 'A', 100, 237, 0, {0, 0, 0, 0}, 2, {30, 5, 0, 0}}, // 20 behind: a restart
         {50, 'C', 150, 9, 0, {1}, 1, {1}},
         {60, 'B', 100, 8, 0, {99}, 1, {1}}, // outranked
@@ -65,8 +65,8 @@ TEST(E131Merge, PriorityHighestLevelSequenceEndAndLossOnAMadeUpClock)
         if (got == nullptr)
             continue;
         EXPECT_EQ(got->merged, static_cast<std::size_t>(step.merged)) << name;
-        EXPECT_EQ(std::vector(got->levels.begin(), got->levels.begin() + static_cast<std::ptrdiff_t>(got->length)),
-            step.out)
+        EXPECT_EQ(
+            std::vector(got->levels.begin(), got->levels.begin() + static_cast<std::ptrdiff_t>(got->length)), step.out)
             << name;
         if (got->merged == 1) {
             EXPECT_STREQ(got->sources[got->winner].name.data(), "desk?[2J") << name;
