@@ -139,7 +139,7 @@ receiver_opening open_sacn_receiver(
     sacn_reception& sacn = receiver.sacn;
     sacn.enabled = true;
     sacn.discover = all_universes;
-    sacn.groups.interface = net.interface;
+    sacn.groups.local_interface = net.interface;
     const int sock = receiver.sock.get();
 #if defined(IP_MULTICAST_ALL)
     // Already so by default: the memberships held by other sockets reach this one.

@@ -15,8 +15,7 @@
 #include <netinet/in.h>
 
 struct multicast_memberships {
-    in_addr interface {
-    }; // INADDR_ANY: the system chooses
+    in_addr local_interface{}; // INADDR_ANY: the system chooses
     std::vector<unique_fd> holders;
     std::size_t joined = 0;
 };
