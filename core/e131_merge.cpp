@@ -102,10 +102,12 @@ void take_levels(e131_source& source, const e131_data& packet, in_addr from, std
 
 universe_merge& find_or_add(e131_merge& merge, std::uint16_t universe)
 {
+    if (merge.slot_of.empty()) {
+        merge.slot_of.assign(0x10000, 0);
+        merge.universes.reserve(usual_universes);
+    }
     std::uint16_t& slot = merge.slot_of[universe];
     if (slot == 0) {
-        if (merge.universes.empty())
-            merge.universes.reserve(usual_universes);
         merge.universes.push_back({});
         merge.universes.back().universe = universe;
         slot = static_cast<std::uint16_t>(merge.universes.size());
@@ -161,8 +163,7 @@ const universe_merge* take_e131_data(e131_merge& merge, const e131_data& packet,
         || (!merge.all && !merge.wanted.test(packet.universe)))
         return nullptr;
     const bool ending = (packet.options & e131_stream_terminated) != 0;
-    const std::uint16_t slot = merge.slot_of[packet.universe];
-    if (slot == 0 && ending)
+    if (ending && (merge.slot_of.empty() || merge.slot_of[packet.universe] == 0))
         return nullptr;
     universe_merge& u = find_or_add(merge, packet.universe);
     const auto known = std::ranges::find(u.sources, packet.cid, &e131_source::cid);

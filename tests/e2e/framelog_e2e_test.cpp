@@ -1,3 +1,4 @@
+#include "descriptors.hpp"
 #include "e131.hpp"
 #include "harness.hpp"
 
@@ -104,16 +105,12 @@ struct multicast_namespace {
     multicast_namespace()
     {
 #if defined(__linux__)
-        const std::string ip = "ip netns exec " + name + " ip ";
-        if (std::system(("ip netns add " + name + " 2>/dev/null").c_str()) != 0)
-            return;
-        const int fd = ::open(("/var/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
-        entered = std::system((ip + "link set lo up && " + ip + "link set lo multicast on && " + ip
-                      + "route add 224.0.0.0/4 dev lo")
-                                  .c_str())
-                == 0
-            && fd >= 0 && home >= 0 && ::setns(fd, CLONE_NEWNET) == 0;
-        ::close(fd);
+        const std::string ip = " && ip -n " + name + " ";
+        const int made = std::system(("ip netns add " + name + " 2>/dev/null" + ip + "link set lo up" + ip
+            + "link set lo multicast on" + ip + "route add 224.0.0.0/4 dev lo")
+                                         .c_str());
+        const unique_fd space(::open(("/var/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC));
+        entered = made == 0 && space && home >= 0 && ::setns(space.get(), CLONE_NEWNET) == 0;
 #endif
     }
     ~multicast_namespace()
