@@ -23,7 +23,7 @@ std::size_t utf8_character(std::string_view text)
 {
     const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     const unsigned char lead = byte(0);
-    const std::size_t length = lead >= 0xf0 && lead <= 0xf4 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc2 ? 2 : 0;
+    const std::size_t length = lead >= 0xf5 ? 0 : lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc2 ? 2 : 0;
     if (length == 0 || length > text.size() || (lead == 0xc2 && byte(1) < 0xa0))
         return 0;
     for (std::size_t i = 1; i < length; ++i)
@@ -170,6 +170,8 @@ const universe_merge* take_e131_data(e131_merge& merge, const e131_data& packet,
     if (known == u.sources.end()) {
         if (ending || !add_source(merge, u, packet, from, now))
             return nullptr;
+    } else if (!known->ignored && is_stale(packet.sequence, known->sequence)) {
+        return nullptr;
     } else if (ending) {
         const bool was_ignored = known->ignored;
         u.sources.erase(known);
@@ -182,8 +184,6 @@ const universe_merge* take_e131_data(e131_merge& merge, const e131_data& packet,
         known->ignored = false; // a place came free
         take_levels(*known, packet, from, now);
     } else {
-        if (is_stale(packet.sequence, known->sequence))
-            return nullptr;
         take_levels(*known, packet, from, now);
     }
     merge_again(u);

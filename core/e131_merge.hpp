@@ -89,6 +89,6 @@ void watch_e131_universe(e131_merge& merge, std::uint16_t universe);
 // not (an outranked source changes nothing), valid until the next call.
 const universe_merge* take_e131_data(e131_merge& merge, const e131_data& packet, in_addr from, std::int64_t now);
 
-// Drops the sources that fell silent by `now`: the next universe whose
-// sources that changed, or null when none (is left).
+// Drops the sources that fell silent by `now`, a universe at a time: the
+// next universe that lost one, or null when no more did.
 const universe_merge* expire_e131_sources(e131_merge& merge, std::int64_t now);
