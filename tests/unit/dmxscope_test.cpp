@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -118,6 +119,36 @@ TEST(DmxscopeRender, GeometryForEveryCountAndMode)
     // Channel 17 alone in the second row, the rest of it blank.
     EXPECT_EQ(
         lines_of(screen(0, false, 17, std::vector<std::uint8_t>(17, 9)))[5], "  16:    9 " + std::string(75, ' '));
+}
+
+// Under sACN the title tells who sends; a narrow terminal loses the
+// program's name first, and a long source name is cut by characters.
+TEST(DmxscopeRender, SacnTitleNamesTheWinnerOrTheMerge)
+{
+    const struct {
+        std::size_t merged, ignored;
+        const char* winner;
+        int columns;
+        std::string title;
+    } cases[] = {
+        {0, 0, "", 0, "sACN Monitor - Universe 7 - no source (Packets: 1) [Numbers Mode]"},
+        {1, 0, "Desk \xc3\xa9", 0,
+            "sACN Monitor - Universe 7 - \"Desk \xc3\xa9\" priority 100 (Packets: 1) [Numbers Mode]"},
+        {3, 2, "", 0,
+            "sACN Monitor - Universe 7 - 3 sources merged at priority 100, 2 ignored (Packets: 1) [Numbers Mode]"},
+        {1, 0, "Desk \xc3\xa9", 24, "Universe 7 - \"Desk \xc3\xa9\" pr"},
+    };
+    for (const auto& c : cases) {
+        monitor_state state;
+        state.packet_count = 1;
+        state.sacn = {true, c.merged, 100, {}, c.ignored};
+        std::strcpy(state.sacn.winner.data(), c.winner);
+        const screen_layout layout = choose_layout(screen_mode::numbers, 0, terminal_size{24, c.columns});
+        EXPECT_EQ(lines_of(captured([&](std::FILE* out) {
+            display_screen(out, state, 7, state.dmx_data, 0, layout, 0);
+        }).substr(clear.size()))[0],
+            c.title);
+    }
 }
 
 TEST(DmxscopeRender, BarLengthsFollowTheLevel)
