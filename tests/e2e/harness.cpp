@@ -1,7 +1,6 @@
 #include "harness.hpp"
 
 #include "artdmx.hpp"
-#include "e131.hpp"
 
 #include <array>
 #include <cerrno>
@@ -395,17 +394,6 @@ std::vector<std::uint8_t> artdmx_packet(
     std::size_t length = 0;
     build_artdmx(packet, length, sequence, universe, levels);
     return packet;
-}
-
-std::vector<std::uint8_t> e131_packet(char source, std::uint16_t universe, std::uint8_t priority, std::uint8_t sequence,
-    std::uint8_t options, const std::vector<std::uint8_t>& levels)
-{
-    e131_identity identity;
-    identity.cid.fill(static_cast<std::uint8_t>(source));
-    identity.name[0] = source;
-    std::array<std::uint8_t, e131_data_max_size> packet{};
-    const std::size_t size = build_e131_data(packet, identity, {universe, priority, 0, sequence, options}, levels);
-    return {packet.begin(), packet.begin() + static_cast<std::ptrdiff_t>(size)};
 }
 
 temp_dir::temp_dir()

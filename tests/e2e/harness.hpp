@@ -107,11 +107,6 @@ void send_udp(int port, std::span<const std::uint8_t> datagram, const char* addr
 std::vector<std::uint8_t> artdmx_packet(
     std::uint16_t universe, const std::vector<std::uint8_t>& levels, std::uint8_t sequence = 1);
 
-// An sACN data packet made by the codec, from the source named `source`
-// whose CID is 16 times that letter.
-std::vector<std::uint8_t> e131_packet(char source, std::uint16_t universe, std::uint8_t priority, std::uint8_t sequence,
-    std::uint8_t options, const std::vector<std::uint8_t>& levels);
-
 // Datagrams that are not ArtDmx sent to 127.0.0.1:`port` as fast as one
 // thread can, and `beat` (unless empty) every 5 ms among them, from the start
 // until the object goes or `limit_ms` has passed.

@@ -51,14 +51,9 @@ TEST(E131Merge, PriorityHighestLevelSequenceEndAndLossOnAMadeUpClock)
         const std::int64_t now = step.at_ms * std::int64_t{1'000'000};
         const universe_merge* got = nullptr;
         for (int i = 0; i < step.count; ++i) {
-            e131_data packet;
+            e131_data packet{
+                {}, "desk\x1b[2J", step.priority, 0, step.sequence, step.options, step.universe, 0, step.levels};
             packet.cid.fill(static_cast<std::uint8_t>(step.source + i));
-            packet.source_name = "desk\x1b[2J";
-            packet.priority = step.priority;
-            packet.sequence = step.sequence;
-            packet.options = step.options;
-            packet.universe = step.universe;
-            packet.levels = step.levels;
             got = step.source == '-' ? expire_e131_sources(merge, now) : take_e131_data(merge, packet, {}, now);
         }
         ASSERT_EQ(got == nullptr, step.merged < 0) << name;
