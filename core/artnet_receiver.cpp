@@ -152,7 +152,8 @@ receiver_opening open_sacn_receiver(
     const std::span<const std::uint16_t> joined_first
         = all_universes ? std::span(&e131_discovery_universe, 1) : universes;
     for (const std::uint16_t universe : joined_first) {
-        if (!join_universe(sacn, sock, universe)) {
+        sacn.join_failed = !join_universe(sacn, sock, universe);
+        if (sacn.join_failed) {
             std::fprintf(stderr,
                 "Warning: Failed to join the multicast group of universe %d: %s (unicast is still taken)\n", universe,
                 std::strerror(errno));
@@ -166,9 +167,11 @@ void print_sacn_line(std::FILE* out, const artnet_receiver& receiver, const netw
 {
     std::array<char, INET_ADDRSTRLEN> address{};
     ::inet_ntop(AF_INET, &net.interface, address.data(), address.size());
-    std::fprintf(out, "sACN multicast joined on %s%s; unicast is taken too\n",
+    const sacn_reception& sacn = receiver.sacn;
+    const char* joined = !sacn.join_failed ? "joined" : sacn.groups.joined == 0 ? "not joined" : "joined in part";
+    std::fprintf(out, "sACN multicast %s on %s%s; unicast is taken too\n", joined,
         net.interface.s_addr == htonl(INADDR_ANY) ? "the system's interface" : address.data(),
-        receiver.sacn.discover ? " for the universes that sources announce" : "");
+        sacn.discover ? " for the universes that sources announce" : "");
 }
 
 void print_bind_hints(int port)

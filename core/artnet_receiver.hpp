@@ -33,7 +33,8 @@ constexpr std::size_t most_joined_universes = 1024;
 // Under -E: the groups joined, and the merge of each universe's sources.
 struct sacn_reception {
     bool enabled = false;
-    bool discover = false; // every universe: join what discovery lists
+    bool discover = false;    // every universe: join what discovery lists
+    bool join_failed = false; // at the start, told by a warning
     multicast_memberships groups;
     std::bitset<0x10000> joined; // by universe, the discovery universe among them
     e131_merge merge;
