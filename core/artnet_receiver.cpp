@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #if defined(__linux__)
 #include <linux/sock_diag.h>
@@ -27,8 +28,9 @@ enum class receive_status { datagram, idle, failed };
 receive_status receive_waiting(artnet_receiver& receiver, std::size_t& out_length, sockaddr_in& source)
 {
     socklen_t source_size = sizeof source;
-    const ssize_t received = ::recvfrom(receiver.sock.get(), receiver.datagram.data(), receiver.datagram.size(), 0,
-        reinterpret_cast<sockaddr*>(&source), &source_size);
+    const std::size_t room = receiver.sacn.enabled ? receiver.datagram.size() : receive_buffer_size;
+    const ssize_t received = ::recvfrom(
+        receiver.sock.get(), receiver.datagram.data(), room, 0, reinterpret_cast<sockaddr*>(&source), &source_size);
     if (received >= 0) {
         out_length = static_cast<std::size_t>(received);
         return receive_status::datagram;
@@ -55,6 +57,53 @@ void send_replies(artnet_receiver& receiver, std::int64_t now)
     }
 }
 
+// The frame of a universe's merge.
+void hand_over(artnet_receiver& receiver, const universe_merge& merged, bool from_packet)
+{
+    receiver.universe = merged.universe;
+    receiver.levels = std::span(merged.levels).first(merged.length);
+    receiver.from_packet = from_packet;
+    receiver.sacn.last = &merged;
+}
+
+bool join_universe(sacn_reception& sacn, int sock, std::uint16_t universe)
+{
+    if (sacn.joined.test(universe))
+        return true;
+    if (!join_group(sacn.groups, sock, e131_group(universe)))
+        return false;
+    sacn.joined.set(universe);
+    return true;
+}
+
+// A data packet to merge, or a discovery page whose universes are joined.
+bool take_sacn(artnet_receiver& receiver, std::span<const std::uint8_t> datagram, const sockaddr_in& source)
+{
+    sacn_reception& sacn = receiver.sacn;
+    e131_data packet;
+    if (parse_e131_data(datagram, packet)) {
+        const universe_merge* merged = take_e131_data(sacn.merge, packet, source.sin_addr, monotonic_ns());
+        if (merged != nullptr)
+            hand_over(receiver, *merged, true);
+        return merged != nullptr;
+    }
+    e131_discovery page;
+    if (!sacn.discover || !parse_e131_discovery(datagram, page))
+        return false;
+    for (std::size_t i = 0; i < page.count() && sacn.groups.joined < most_joined_universes; ++i) {
+        const std::uint16_t universe = page.universe(i);
+        if (universe >= lowest_e131_universe && universe <= highest_e131_universe)
+            join_universe(sacn, receiver.sock.get(), universe);
+    }
+    return false;
+}
+
+int expiry_wait_ms(const artnet_receiver& receiver, std::int64_t now)
+{
+    const std::int64_t expiry = receiver.sacn.merge.next_expiry;
+    return expiry == 0 ? no_timeout : ms_until(expiry, now);
+}
+
 } // namespace
 
 receiver_opening open_artnet_receiver(artnet_receiver& receiver, int port)
@@ -79,6 +128,50 @@ receiver_opening open_artnet_receiver(artnet_receiver& receiver, int port)
     }
     set_nonblocking(sock);
     return receiver_opening::opened;
+}
+
+receiver_opening open_sacn_receiver(
+    artnet_receiver& receiver, const network_options& net, std::span<const std::uint16_t> universes, bool all_universes)
+{
+    const receiver_opening opened = open_artnet_receiver(receiver, net.port);
+    if (opened != receiver_opening::opened)
+        return opened;
+    sacn_reception& sacn = receiver.sacn;
+    sacn.enabled = true;
+    sacn.discover = all_universes;
+    sacn.groups.local_interface = net.interface;
+    const int sock = receiver.sock.get();
+#if defined(IP_MULTICAST_ALL)
+    // Already so by default: the memberships held by other sockets reach this one.
+    const int on = 1;
+    ::setsockopt(sock, IPPROTO_IP, IP_MULTICAST_ALL, &on, sizeof on);
+#endif
+    if (!all_universes)
+        for (const std::uint16_t universe : universes)
+            watch_e131_universe(sacn.merge, universe);
+    const std::span<const std::uint16_t> joined_first
+        = all_universes ? std::span(&e131_discovery_universe, 1) : universes;
+    for (const std::uint16_t universe : joined_first) {
+        sacn.join_failed = !join_universe(sacn, sock, universe);
+        if (sacn.join_failed) {
+            std::fprintf(stderr,
+                "Warning: Failed to join the multicast group of universe %d: %s (unicast is still taken)\n", universe,
+                std::strerror(errno));
+            break;
+        }
+    }
+    return receiver_opening::opened;
+}
+
+void print_sacn_line(std::FILE* out, const artnet_receiver& receiver, const network_options& net)
+{
+    std::array<char, INET_ADDRSTRLEN> address{};
+    ::inet_ntop(AF_INET, &net.interface, address.data(), address.size());
+    const sacn_reception& sacn = receiver.sacn;
+    const char* joined = !sacn.join_failed ? "joined" : sacn.groups.joined == 0 ? "not joined" : "joined in part";
+    std::fprintf(out, "sACN multicast %s on %s%s; unicast is taken too\n", joined,
+        net.interface.s_addr == htonl(INADDR_ANY) ? "the system's interface" : address.data(),
+        sacn.discover ? " for the universes that sources announce" : "");
 }
 
 void print_bind_hints(int port)
@@ -114,13 +207,20 @@ receive_event next_frame(artnet_receiver& receiver, std::span<pollfd> also_watch
     for (bool first_pass = true;; first_pass = false) {
         const std::int64_t now = monotonic_ns();
         send_replies(receiver, now);
+        if (receiver.sacn.enabled) {
+            if (const universe_merge* changed = expire_e131_sources(receiver.sacn.merge, now)) {
+                hand_over(receiver, *changed, false);
+                return receive_event::frame;
+            }
+        }
         // Checked on every pass, not only when the socket is idle: a flood
         // of other datagrams keeps it busy for ever. The first pass always
         // looks, so that a wait of 0 still takes what is waiting.
         if (!first_pass && timeout_ms != no_timeout && now >= deadline)
             return receive_event::timed_out;
-        const int wait
-            = sooner(timeout_ms == no_timeout ? no_timeout : ms_until(deadline, now), node_wait_ms(receiver.node, now));
+        const int wait = sooner(
+            sooner(timeout_ms == no_timeout ? no_timeout : ms_until(deadline, now), node_wait_ms(receiver.node, now)),
+            expiry_wait_ms(receiver, now));
         watched[0] = {receiver.sock.get(), POLLIN, 0};
         std::copy(also_watch.begin(), also_watch.end(), watched.begin() + 1);
         const int ready = wait_for_events(all, wait);
@@ -141,6 +241,11 @@ receive_event next_frame(artnet_receiver& receiver, std::span<pollfd> also_watch
         if (status == receive_status::idle)
             continue;
         const auto datagram = std::span(receiver.datagram).first(length);
+        if (receiver.sacn.enabled) {
+            if (take_sacn(receiver, datagram, source))
+                return receive_event::frame;
+            continue;
+        }
         std::size_t data_length = 0;
         if (parse_artdmx(datagram, receiver.universe, receiver.data, data_length)) {
             note_frame(receiver.node, receiver.universe, monotonic_ns());

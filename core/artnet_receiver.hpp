@@ -3,20 +3,43 @@
 // the socket on the Art-Net port, the node that answers polls on it (-N) and
 // the buffers, behind one call that hands back ArtDmx frames only. Polls are
 // answered on the way and every other datagram is dropped, so no program
-// needs to know the node's order of calls.
+// needs to know the node's order of calls. Under -E the same call hands back
+// sACN instead: the merge of a universe's sources, each time a packet is
+// taken or a source falls silent, with the groups joined on the way.
 
 #include "artdmx.hpp"
 #include "descriptors.hpp"
+#include "e131_merge.hpp"
+#include "multicast.hpp"
 #include "node.hpp"
+#include "options.hpp"
 #include "signals.hpp"
 
 #include <array>
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
-// The most that one receive takes: an ArtDmx is at most 530 bytes.
+// The most that one receive takes: an ArtDmx is at most 530 bytes. Under
+// sACN a discovery page is the longest packet, and one byte more marks a
+// longer datagram, which no parser then takes.
 constexpr std::size_t receive_buffer_size = 534;
+constexpr std::size_t sacn_receive_buffer_size = e131_discovery_max_size + 1;
+// With every universe, the groups that discovery lists are joined up to this
+// many; universes beyond it are still taken by unicast.
+constexpr std::size_t most_joined_universes = 1024;
+
+// Under -E: the groups joined, and the merge of each universe's sources.
+struct sacn_reception {
+    bool enabled = false;
+    bool discover = false;    // every universe: join what discovery lists
+    bool join_failed = false; // at the start, told by a warning
+    multicast_memberships groups;
+    std::bitset<0x10000> joined; // by universe, the discovery universe among them
+    e131_merge merge;
+    const universe_merge* last = nullptr; // of the last frame, valid until the next call
+};
 
 struct artnet_receiver {
     unique_fd sock;
@@ -27,8 +50,11 @@ struct artnet_receiver {
     // The last frame: its universe, and its levels, valid until the next call.
     std::uint16_t universe = 0;
     std::span<const std::uint8_t> levels;
-    std::array<std::uint8_t, receive_buffer_size> datagram{};
+    // False for an sACN frame that no packet brought: a source fell silent.
+    bool from_packet = true;
+    std::array<std::uint8_t, sacn_receive_buffer_size> datagram{};
     std::array<std::uint8_t, channels_per_universe> data{};
+    sacn_reception sacn;
 };
 
 enum class receiver_opening { opened, failed, bind_failed };
@@ -42,6 +68,15 @@ receiver_opening open_artnet_receiver(artnet_receiver& receiver, int port);
 // Try:" and what the user may do about it, on standard error.
 void print_bind_hints(int port);
 
+// The same socket on `net.port` for sACN, joined on `net.interface` to the
+// groups of `universes`, or with `all_universes` to the discovery group and
+// then to each universe that discovery lists as it comes. A group that
+// cannot be joined is told once, as a warning: unicast is still taken.
+receiver_opening open_sacn_receiver(artnet_receiver& receiver, const network_options& net,
+    std::span<const std::uint16_t> universes, bool all_universes);
+// The line that says so: which interface the groups are joined on.
+void print_sacn_line(std::FILE* out, const artnet_receiver& receiver, const network_options& net);
+
 // Answers ArtPoll on the receiver's socket from now on, as the node of
 // `program` for one universe or for all.
 void answer_polls(artnet_receiver& receiver, const char* program, std::uint16_t universe, bool all_universes);
@@ -49,16 +84,17 @@ void answer_polls(artnet_receiver& receiver, const char* program, std::uint16_t 
 void answer_polls(artnet_receiver& receiver, const char* program, std::span<const std::uint16_t> universes);
 
 enum class receive_event {
-    frame,     // an ArtDmx: `universe` and `levels` hold it
+    frame,     // an ArtDmx, or an sACN merge: `universe` and `levels` hold it
     woken,     // a signal handler woke the wait (a stop request among them)
     ready,     // one of the caller's descriptors has its revents set
     timed_out, // `timeout_ms` passed
     failed,    // the receive or the wait failed, reported with perror: stop
 };
 
-// Waits for the next ArtDmx, at most `timeout_ms` (no_timeout: no limit),
-// watching `also_watch` too (at most most_watched - 1 entries), and sending
-// the node's replies as they fall due meanwhile.
+// Waits for the next ArtDmx (or sACN merge), at most `timeout_ms`
+// (no_timeout: no limit), watching `also_watch` too (at most most_watched - 1
+// entries), and sending the node's replies or losing silent sACN sources as
+// they fall due meanwhile.
 receive_event next_frame(artnet_receiver& receiver, std::span<pollfd> also_watch = {}, int timeout_ms = no_timeout);
 
 // How many datagrams the system dropped for want of room in the socket's

@@ -217,10 +217,13 @@ void usage(const char* program, std::FILE* out)
         program, protocol_notice);
 }
 
-void print_report(const cuetrig_settings& settings, const artnet_node& node)
+void print_report(const cuetrig_settings& settings, const artnet_receiver& receiver)
 {
     const watch_config& config = settings.watch;
+    const artnet_node& node = receiver.node;
     std::fprintf(stderr, "Monitoring Universe %d, Channel %d\n", config.universe, config.channel_index + 1);
+    if (settings.net.sacn)
+        print_sacn_line(stderr, receiver, settings.net);
     if (node.enabled) {
         print_node_line(stderr, node);
         print_unannounced_line(stderr, node);

@@ -2,7 +2,7 @@
 // cuetrig's command line: the options, the up to three commands cut from the
 // words after them, the usage text and the start-up report.
 
-#include "node.hpp"
+#include "artnet_receiver.hpp"
 #include "options.hpp"
 #include "udp.hpp"
 #include "watch.hpp"
@@ -24,6 +24,6 @@ int read_command_line(int argc, char* argv[], cuetrig_settings& settings);
 // The usage text on `out`; the caller chooses the exit status.
 void usage(const char* program, std::FILE* out = stderr);
 
-// "Monitoring Universe ...", with -N the node's line, one line per command,
-// and the maker's address.
-void print_report(const cuetrig_settings& settings, const artnet_node& node);
+// "Monitoring Universe ...", with -N the node's line (with -E the sACN
+// line), one line per command, and the maker's address.
+void print_report(const cuetrig_settings& settings, const artnet_receiver& receiver);

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
 
 namespace {
 
@@ -86,15 +87,18 @@ int main(int argc, char* argv[])
     cuetrig_settings settings;
     if (const int status = read_command_line(argc, argv, settings); status >= 0)
         return status;
-    print_banner("cuetrig", "Art-Net channel trigger");
+    print_banner("cuetrig", settings.net.sacn ? "sACN channel trigger" : "Art-Net channel trigger");
     install_stop_handlers();
     artnet_receiver receiver;
-    if (open_artnet_receiver(receiver, settings.net.port) != receiver_opening::opened)
+    const receiver_opening opened = settings.net.sacn
+        ? open_sacn_receiver(receiver, settings.net, std::span(&settings.watch.universe, 1), false)
+        : open_artnet_receiver(receiver, settings.net.port);
+    if (opened != receiver_opening::opened)
         return 1;
     receiver.report_node_address = true;
     if (settings.net.answer_polls)
         answer_polls(receiver, "cuetrig", settings.watch.universe, false);
-    print_report(settings, receiver.node);
+    print_report(settings, receiver);
     watch_channel(receiver, settings.watch);
     return 0;
 }

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
 
 namespace {
 
@@ -90,13 +91,16 @@ int read_options(int argc, char* argv[], monitor_settings& settings, monitor_sta
     return finish_network_options(settings.net) ? -1 : 1;
 }
 
-void print_report(const monitor_settings& settings, const artnet_node& node)
+void print_report(const monitor_settings& settings, const artnet_receiver& receiver)
 {
-    std::printf("Listening for Art-Net on port %d", settings.net.port);
+    const artnet_node& node = receiver.node;
+    std::printf("Listening for %s on port %d", settings.net.sacn ? "sACN" : "Art-Net", settings.net.port);
     if (settings.all_universes)
         std::printf(" (all universes)\n");
     else
         std::printf(" (universe %d only)\n", settings.universe_filter);
+    if (settings.net.sacn)
+        print_sacn_line(stdout, receiver, settings.net);
     if (node.enabled) {
         print_node_line(stdout, node);
         print_unannounced_line(stderr, node);
@@ -120,7 +124,9 @@ int main(int argc, char* argv[])
     install_signal_handlers();
     raw_terminal terminal;
     artnet_receiver receiver;
-    if (const receiver_opening opened = open_artnet_receiver(receiver, settings.net.port);
+    if (const receiver_opening opened = settings.net.sacn ? open_sacn_receiver(receiver, settings.net,
+                                            std::span(&settings.universe_filter, 1), settings.all_universes)
+                                                          : open_artnet_receiver(receiver, settings.net.port);
         opened != receiver_opening::opened) {
         if (opened == receiver_opening::bind_failed)
             print_bind_hints(settings.net.port);
@@ -128,7 +134,8 @@ int main(int argc, char* argv[])
     }
     if (settings.net.answer_polls)
         answer_polls(receiver, "dmxscope", settings.universe_filter, settings.all_universes);
-    print_report(settings, receiver.node);
+    print_report(settings, receiver);
+    state.sacn.shown = settings.net.sacn;
     // Datagrams meanwhile wait in the socket's queue; a stop request cuts
     // the pause short.
     const std::int64_t pause_end = monotonic_ns() + 1'000'000'000;
@@ -138,7 +145,7 @@ int main(int argc, char* argv[])
 
     terminal.restore_terminal();
     clear_screen(stdout);
-    std::printf("Art-Net monitor stopped.\n");
+    std::printf("%s monitor stopped.\n", settings.net.sacn ? "sACN" : "Art-Net");
     std::fflush(stdout);
     return 0;
 }

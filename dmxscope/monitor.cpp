@@ -174,8 +174,19 @@ bool read_keys(monitor_loop& loop)
     }
 }
 
+// Under sACN the title tells who sends the universe shown.
+void take_sources(sacn_sources& shown, const universe_merge& merged)
+{
+    shown.merged = merged.merged;
+    shown.priority = merged.priority;
+    shown.ignored = merged.ignored;
+    if (merged.merged == 1)
+        shown.winner = merged.sources[merged.winner].name;
+}
+
 // A packet the filter passes overwrites the start of dmx_data and is drawn
-// with the next screen; any other leaves no trace.
+// with the next screen; any other leaves no trace. Under sACN, a source that
+// fell silent changes the levels as a packet would, without counting as one.
 void accept_packet(monitor_loop& loop, std::uint16_t universe, std::span<const std::uint8_t> data)
 {
     const monitor_settings& settings = loop.settings;
@@ -184,7 +195,10 @@ void accept_packet(monitor_loop& loop, std::uint16_t universe, std::span<const s
         return;
     std::copy(data.begin(), data.end(), state.dmx_data.begin());
     state.current_universe = universe;
-    ++state.packet_count;
+    if (loop.receiver.sacn.last != nullptr)
+        take_sources(state.sacn, *loop.receiver.sacn.last);
+    if (loop.receiver.from_packet)
+        ++state.packet_count;
     state.data_received = true;
     loop.screen_count = data.size();
     loop.changed = true;

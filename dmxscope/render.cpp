@@ -53,8 +53,30 @@ void print_too_small(std::FILE* out, const screen_layout& layout)
     std::fwrite(text.data(), 1, static_cast<std::size_t>(end), out);
 }
 
+// "- " and who sends an sACN universe: the one source and its priority, or
+// how many are merged; nothing under Art-Net.
+int print_sources(std::span<char> out, const sacn_sources& sources)
+{
+    if (!sources.shown)
+        return 0;
+    int length = 0;
+    if (sources.merged == 0)
+        length = std::snprintf(out.data(), out.size(), " - no source");
+    else if (sources.merged == 1)
+        length = std::snprintf(
+            out.data(), out.size(), " - \"%s\" priority %d", sources.winner.data(), static_cast<int>(sources.priority));
+    else
+        length = std::snprintf(out.data(), out.size(), " - %zu sources merged at priority %d", sources.merged,
+            static_cast<int>(sources.priority));
+    if (sources.ignored != 0)
+        length += std::snprintf(
+            out.data() + length, out.size() - static_cast<std::size_t>(length), ", %zu ignored", sources.ignored);
+    return length;
+}
+
 // The fitted title adds the channels in view, and narrow terminals lose the
-// program's name before anything that changes.
+// program's name before anything that changes. Cut by characters: a source's
+// name may hold any.
 void print_title(std::FILE* out, const monitor_state& state, std::uint16_t universe, std::size_t count,
     const screen_layout& layout, std::size_t first_row, int width)
 {
@@ -64,21 +86,30 @@ void print_title(std::FILE* out, const monitor_state& state, std::uint16_t unive
     else
         std::snprintf(packets.data(), packets.size(), "%u, lost: %llu", static_cast<unsigned>(state.packet_count),
             state.datagrams_lost);
+    std::array<char, 160> sources{};
+    print_sources(sources, state.sacn);
     const bool numbers = state.display_mode == screen_mode::numbers;
-    std::array<char, 192> title{};
-    int length = std::snprintf(title.data(), title.size(), "Art-Net Monitor - Universe %u (Packets: %s) [%s]",
-        static_cast<unsigned>(universe), packets.data(), numbers ? "Numbers Mode" : "Bar Graph Mode");
+    const std::string_view name = state.sacn.shown ? "sACN Monitor - " : "Art-Net Monitor - ";
+    std::array<char, 384> title{};
+    int length = std::snprintf(title.data(), title.size(), "%.*sUniverse %u%s (Packets: %s) [%s]",
+        static_cast<int>(name.size()), name.data(), static_cast<unsigned>(universe), sources.data(), packets.data(),
+        numbers ? "Numbers Mode" : "Bar Graph Mode");
     if (layout.fitted && count > 0) {
         const std::size_t first = first_row * layout.per_row;
         const std::size_t last = std::min(count, (first_row + layout.visible_rows) * layout.per_row) - 1;
         length += std::snprintf(title.data() + length, title.size() - static_cast<std::size_t>(length),
             " Ch %zu-%zu of %zu", first, last, count);
     }
-    constexpr std::string_view name = "Art-Net Monitor - ";
-    const char* text = title.data();
+    std::string_view text(title.data(), static_cast<std::size_t>(length));
     if (length > width)
-        text += name.size();
-    print_cut(out, text, width);
+        text.remove_prefix(name.size());
+    std::size_t end = 0;
+    for (int shown = 0; end < text.size(); ++end) {
+        const bool starts_character = (static_cast<unsigned char>(text[end]) & 0xc0) != 0x80;
+        if (starts_character && shown++ == width)
+            break;
+    }
+    std::fprintf(out, "%.*s\n", static_cast<int>(end), text.data());
 }
 
 // The full screen keeps the numbers' pitch in both modes; the fitted bar

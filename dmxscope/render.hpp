@@ -4,6 +4,7 @@
 // the screens can be checked byte for byte on a memory stream.
 
 #include "artdmx.hpp"
+#include "e131.hpp"
 #include "layout.hpp"
 
 #include <array>
@@ -11,6 +12,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
+
+// Under sACN, what the title tells of the sources of the universe shown.
+struct sacn_sources {
+    bool shown = false;                        // -E
+    std::size_t merged = 0;                    // live sources of the highest priority; 0: none
+    std::uint8_t priority = 0;                 // theirs
+    std::array<char, e131_name_size> winner{}; // the one merged alone, fit to show
+    std::size_t ignored = 0;                   // beyond the bound of sources
+};
 
 // What the monitor shows. The loop owns it; the renderers and the export
 // only read it.
@@ -26,6 +36,7 @@ struct monitor_state {
     // Datagrams the kernel dropped because the socket's queue was full, as
     // the receive side counts them; the title shows them once there are any.
     unsigned long long datagrams_lost = 0;
+    sacn_sources sacn;
 };
 
 using dmx_levels = std::span<const std::uint8_t, channels_per_universe>;

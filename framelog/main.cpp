@@ -43,7 +43,8 @@ int record(artnet_receiver& receiver, std::FILE* file, recorder& rec)
             return 1; // nobody reads the recording any more
         if (event != receive_event::frame)
             continue;
-        const frame_taken taken = take_frame(rec, file, receiver.universe, receiver.levels, get_time_ms());
+        const frame_taken taken
+            = take_frame(rec, file, receiver.universe, receiver.levels, get_time_ms(), receiver.from_packet);
         if (taken == frame_taken::write_failed) {
             // A stop request that cut short a write to a slow reader is a
             // stop like any other.
@@ -75,8 +76,11 @@ unique_file open_recording(const recorder_settings& settings, int& status)
     if (file && write_header(file.get(), settings))
         return file;
     status = running ? 1 : 0;
-    if (!running)
-        print_shutdown_report(recording_counts{});
+    if (!running) {
+        recording_counts none;
+        none.sacn = settings.net.sacn;
+        print_shutdown_report(none);
+    }
     return nullptr;
 }
 
@@ -86,7 +90,8 @@ int main(int argc, char* argv[])
 {
     ensure_standard_descriptors();
     if (!asks_for_help_or_version(argc, argv, option_letters))
-        print_banner("framelog", "records Art-Net DMX to CSV");
+        print_banner("framelog",
+            asks_for_sacn(argc, argv, option_letters) ? "records sACN DMX to CSV" : "records Art-Net DMX to CSV");
     recorder_settings settings;
     if (const int status = read_options(argc, argv, settings); status >= 0)
         return status;
@@ -99,7 +104,9 @@ int main(int argc, char* argv[])
     // The endpoint before the file, so that a port in use leaves an existing
     // recording untouched.
     artnet_receiver receiver;
-    if (const receiver_opening opened = open_artnet_receiver(receiver, settings.net.port);
+    if (const receiver_opening opened = settings.net.sacn
+            ? open_sacn_receiver(receiver, settings.net, recorded_universes(settings), settings.record_all)
+            : open_artnet_receiver(receiver, settings.net.port);
         opened != receiver_opening::opened) {
         if (opened == receiver_opening::bind_failed)
             print_bind_hints(settings.net.port);
@@ -114,12 +121,14 @@ int main(int argc, char* argv[])
         answer_polls(receiver, "framelog", universe_not_given, true);
     else if (settings.net.answer_polls)
         answer_polls(receiver, "framelog", recorded_universes(settings));
-    print_startup_report(settings, receiver.node);
+    print_startup_report(settings, receiver);
 
     recorder rec;
     start_recorder(rec, settings);
     int exit_status = record(receiver, file.get(), rec);
     rec.counts.datagrams_lost = datagrams_lost(receiver);
+    rec.counts.sources_seen = receiver.sacn.merge.seen.size();
+    rec.counts.sources_ignored = receiver.sacn.merge.sources_ignored;
     print_shutdown_report(rec.counts);
     if (std::fclose(file.release()) != 0) {
         std::perror("fclose");

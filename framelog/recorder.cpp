@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <string_view>
 #include <unistd.h>
 
 std::int64_t get_time_ms()
@@ -78,6 +79,8 @@ void remember_row(recorder& rec, std::uint16_t slot, std::span<const std::uint8_
 void start_recorder(recorder& rec, const recorder_settings& settings)
 {
     rec.per_universe = settings.show_file;
+    rec.sacn = settings.net.sacn;
+    rec.counts.sacn = settings.net.sacn;
     rec.all = settings.record_all;
     if (!rec.all)
         for (const std::uint16_t universe : recorded_universes(settings))
@@ -85,16 +88,17 @@ void start_recorder(recorder& rec, const recorder_settings& settings)
     rec.min_delay = settings.min_delay;
 }
 
-frame_taken take_frame(
-    recorder& rec, std::FILE* file, std::uint16_t universe, std::span<const std::uint8_t> levels, std::int64_t now_ms)
+frame_taken take_frame(recorder& rec, std::FILE* file, std::uint16_t universe, std::span<const std::uint8_t> levels,
+    std::int64_t now_ms, bool from_packet)
 {
     if (!rec.all && !rec.wanted.test(universe))
         return frame_taken::passed_over;
-    if (rec.per_universe && universe > highest_port_address) {
+    if (rec.per_universe && !rec.sacn && universe > highest_port_address) {
         ++rec.counts.packets_skipped;
         return frame_taken::passed_over;
     }
-    ++rec.counts.packets_received;
+    if (from_packet)
+        ++rec.counts.packets_received;
     const std::uint16_t slot = rec.per_universe ? universe : 0;
     if (!is_change(rec, slot, levels))
         return frame_taken::unchanged;
@@ -107,9 +111,8 @@ frame_taken take_frame(
 
 bool write_header(std::FILE* file, const recorder_settings& settings)
 {
-    bool written
-        = std::fprintf(file, "%.*s\n", static_cast<int>(artnet_recording_header.size()), artnet_recording_header.data())
-        >= 0;
+    const std::string_view first_line = settings.net.sacn ? sacn_recording_header : artnet_recording_header;
+    bool written = std::fprintf(file, "%.*s\n", static_cast<int>(first_line.size()), first_line.data()) >= 0;
     if (settings.show_file) {
         // The format line by which players know a show file.
         written = std::fprintf(file,
@@ -145,8 +148,9 @@ void drop_partial_row(std::FILE* file, long complete_size)
     }
 }
 
-void print_startup_report(const recorder_settings& settings, const artnet_node& node)
+void print_startup_report(const recorder_settings& settings, const artnet_receiver& receiver)
 {
+    const artnet_node& node = receiver.node;
     std::fprintf(stderr, "Recording to: %s\n", settings.path);
     std::fprintf(stderr, "Listening on port %d", settings.net.port);
     const std::span<const std::uint16_t> recorded = recorded_universes(settings);
@@ -159,6 +163,8 @@ void print_startup_report(const recorder_settings& settings, const artnet_node& 
         print_universes(stderr, recorded);
         std::fprintf(stderr, ")\n");
     }
+    if (settings.net.sacn)
+        print_sacn_line(stderr, receiver, settings.net);
     if (node.enabled) {
         print_node_line(stderr, node);
         print_unannounced_line(stderr, node);
@@ -188,6 +194,12 @@ void print_shutdown_report(const recording_counts& counts)
             highest_port_address);
     if (counts.universes_recorded != 0)
         std::fprintf(stderr, "Universes recorded: %zu\n", counts.universes_recorded);
+    if (counts.sacn)
+        std::fprintf(stderr, "sACN sources seen: %zu%s\n", counts.sources_seen,
+            counts.sources_seen == most_counted_sources ? " or more" : "");
+    if (counts.sources_ignored != 0)
+        std::fprintf(stderr, "sACN sources ignored: %llu (more than %zu on a universe)\n", counts.sources_ignored,
+            most_sources_per_universe);
     if (counts.datagrams_lost != 0)
         std::fprintf(stderr, "Datagrams lost: %llu (the receive queue was full)\n", counts.datagrams_lost);
     if (counts.packets_received != 0) {

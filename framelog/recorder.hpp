@@ -9,7 +9,7 @@
 // written without its universe. Either way the rows share one timeline, each
 // delay the time since the row before.
 
-#include "node.hpp"
+#include "artnet_receiver.hpp"
 #include "settings.hpp"
 #include "universe_frames.hpp"
 
@@ -26,10 +26,14 @@ struct recording_counts {
     unsigned long long packets_skipped = 0;  // with -U: not of a Port-Address
     unsigned long long datagrams_lost = 0;   // by the system, for want of room
     std::size_t universes_recorded = 0;      // with -U
+    bool sacn = false;                       // -E: the sources are told too
+    std::size_t sources_seen = 0;            // sACN CIDs
+    unsigned long long sources_ignored = 0;  // sACN sources beyond the bound of a universe
 };
 
 struct recorder {
     bool per_universe = false; // -U
+    bool sacn = false;         // -E: universes 1..63999 all fit a show file
     bool all = true;
     std::bitset<0x10000> wanted; // when not all: the universes recorded
     std::uint16_t min_delay = 0;
@@ -52,11 +56,12 @@ enum class frame_taken {
 // a change from the last row of its slot (the first frame of the slot, a new
 // length or a differing level) is written as a row and flushed. The delay is
 // 0 for the first row, otherwise the time since the row before: whole with
-// -U, else in its low 16 bits and raised to the minimum delay. With -U, a
-// universe beyond the Port-Addresses is skipped and counted: a show file
-// holds no row a player would refuse.
-frame_taken take_frame(
-    recorder& rec, std::FILE* file, std::uint16_t universe, std::span<const std::uint8_t> levels, std::int64_t now_ms);
+// -U, else in its low 16 bits and raised to the minimum delay. With -U, an
+// Art-Net universe beyond the Port-Addresses is skipped and counted: a show
+// file holds no row a player would refuse. A frame that no packet brought
+// (sACN sources merged anew after one fell silent) is not counted as one.
+frame_taken take_frame(recorder& rec, std::FILE* file, std::uint16_t universe, std::span<const std::uint8_t> levels,
+    std::int64_t now_ms, bool from_packet = true);
 
 // The monotonic clock in whole milliseconds.
 std::int64_t get_time_ms();
@@ -68,7 +73,7 @@ bool write_header(std::FILE* file, const recorder_settings& settings);
 // cuts the file back to `complete_size` (its last complete row) where it can.
 void drop_partial_row(std::FILE* file, long complete_size);
 
-// With -N, the node's line follows the port's.
-void print_startup_report(const recorder_settings& settings, const artnet_node& node);
+// With -N, the node's line follows the port's; with -E, the sACN line.
+void print_startup_report(const recorder_settings& settings, const artnet_receiver& receiver);
 void print_status(const recording_counts& counts, std::uint16_t universe, std::size_t length);
 void print_shutdown_report(const recording_counts& counts);

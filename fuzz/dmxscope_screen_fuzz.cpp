@@ -1,14 +1,17 @@
 // Any datagram as dmxscope takes it: parsed, then drawn in both modes, full
 // and fitted to a terminal, and written as clipboard text. The screens must
 // stay within their geometry (no line wider than a bar line, or than the
-// terminal when fitted) and the text must have one line per channel.
+// terminal when fitted) and the text must have one line per channel. Under
+// sACN the levels double as the winning source's name in the title.
 #include "artdmx.hpp"
+#include "e131_merge.hpp"
 #include "render.hpp"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <span>
+#include <string_view>
 
 namespace {
 
@@ -54,6 +57,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The sequence byte picks colour and the longest count of lost datagrams.
     state.use_color = (data[12] & 1) != 0;
     state.datagrams_lost = (data[12] & 2) != 0 ? ~0ULL : 0;
+    state.sacn.shown = (data[12] & 4) != 0;
+    state.sacn.merged = (data[12] >> 3) % 3;
+    state.sacn.priority = data[12];
+    state.sacn.ignored = (data[12] & 0x20) != 0 ? most_ignored_sources_per_universe : 0;
+    copy_shown_name(std::string_view(reinterpret_cast<const char*>(data) + artdmx_header_size,
+                        std::min<std::size_t>(length, e131_name_size - 1)),
+        state.sacn.winner);
     const std::size_t rows = (length + 15) / 16;
     std::size_t widest = 0, lines = 0;
     for (const screen_mode mode : {screen_mode::numbers, screen_mode::bar_graph}) {

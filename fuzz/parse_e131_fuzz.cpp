@@ -1,8 +1,11 @@
 // Any datagram: the sACN parsers must never read out of bounds, and an
 // accepted data packet must rebuild to the same bytes. Half the inputs are
 // made well-formed first (their bytes giving the fields and one byte to
-// spoil), so that the checks past the root layer are reached too.
+// spoil), so that the checks past the root layer are reached too. Accepted
+// packets go on into one merge on a clock that they move, which must keep
+// within its bounds and keep every name fit for a terminal.
 #include "e131.hpp"
+#include "e131_merge.hpp"
 
 #include <algorithm>
 #include <array>
@@ -10,6 +13,33 @@
 #include <vector>
 
 namespace {
+
+bool fit_to_show(const std::array<char, e131_name_size>& name)
+{
+    return name.back() == '\0' && std::ranges::none_of(name, [](char c) { return (c > 0 && c < 0x20) || c == 0x7f; });
+}
+
+void merge(const e131_data& parsed)
+{
+    static e131_merge merged;
+    static std::int64_t now = 0;
+    now += static_cast<std::int64_t>(parsed.sequence) * 20'000'000; // up to 5 s a packet
+    const universe_merge* u = take_e131_data(merged, parsed, {}, now);
+    for (const universe_merge* lost = expire_e131_sources(merged, now); lost != nullptr;
+         lost = expire_e131_sources(merged, now))
+        for (const e131_source& source : lost->sources)
+            if (now - source.last_ns >= e131_loss_timeout_ns)
+                std::abort();
+    if (u == nullptr)
+        return;
+    if (u->length > channels_per_universe || u->merged > most_sources_per_universe
+        || u->sources.size() > most_sources_per_universe + most_ignored_sources_per_universe
+        || (u->merged != 0 && u->winner >= u->sources.size()))
+        std::abort();
+    for (const e131_source& source : u->sources)
+        if (!fit_to_show(source.name))
+            std::abort();
+}
 
 void check(std::span<const std::uint8_t> datagram)
 {
@@ -37,6 +67,7 @@ void check(std::span<const std::uint8_t> datagram)
     };
     if (size != datagram.size() || !same(0, 44) || !same(108, 125) || !same(126, size))
         std::abort();
+    merge(parsed);
 }
 
 } // namespace

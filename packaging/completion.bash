@@ -18,9 +18,9 @@ _dmxkit_csv_files()
 _dmxkit_options()
 {
     case $1 in
-    cuetrig) options='-u -c -p -t -v -N -h' arguments='ucpt' ;;
-    dmxscope) options='-u -p -a -n -N -h' arguments='up' ;;
-    framelog) options='-f -u -p -m -a -N -U -h' arguments='fupm' ;;
+    cuetrig) options='-u -c -p -t -v -N -E -I -h' arguments='ucptI' ;;
+    dmxscope) options='-u -p -a -n -N -E -I -h' arguments='upI' ;;
+    framelog) options='-f -u -p -m -a -N -U -E -I -h' arguments='fupmI' ;;
     linecast) options='-u -c -t -p -v -k -S -E -P -I -h' arguments='uctpkPI' ;;
     rampgen) options='-t -p -i -c -a -u -v -s -S -E -P -I' arguments='tpicuPI' ;;
     showrun) options='-f -u -p -t -d -l -s -k -U -S -E -P -I -h' arguments='fuptlskPI' ;;
@@ -37,8 +37,9 @@ _dmxkit()
 
     # Walk the words before the cursor as getopt would: options stop at the
     # first word that is not one, or after "--". `wanted` is the option whose
-    # argument the cursor is on; `command` counts cuetrig's command words.
-    local i word letters wanted='' in_options=1 command=-1
+    # argument the cursor is on; `command` counts cuetrig's command words;
+    # `port` is the default port, sACN's once -E was given.
+    local i word letters wanted='' in_options=1 command=-1 port=6454
     for ((i = 1; i < COMP_CWORD; i++)); do
         word=${COMP_WORDS[i]}
         if [ -n "$wanted" ]; then
@@ -53,6 +54,7 @@ _dmxkit()
             -?*)
                 letters=${word#-}
                 while [ -n "$letters" ]; do
+                    [ "${letters:0:1}" = E ] && port=5568
                     if [[ $arguments == *"${letters:0:1}"* ]]; then
                         [ ${#letters} -eq 1 ] && wanted=${letters:0:1}
                         break
@@ -73,7 +75,7 @@ _dmxkit()
     if [ -n "$wanted" ]; then
         case $program:$wanted in
         *:f) _dmxkit_csv_files "$cur" ;;
-        *:p) COMPREPLY=($(compgen -W '6454' -- "$cur")) ;;
+        *:p) COMPREPLY=($(compgen -W "$port" -- "$cur")) ;;
         cuetrig:t) COMPREPLY=($(compgen -W 'high low nz' -- "$cur")) ;;
         esac
         return 0

@@ -1,3 +1,5 @@
+#include "descriptors.hpp"
+#include "e131.hpp"
 #include "harness.hpp"
 
 #include <gtest/gtest.h>
@@ -13,6 +15,8 @@
 #include <vector>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -78,12 +82,57 @@ struct recording {
     // Sends one packet; one the recorder counts is waited for.
     void send(std::uint16_t universe, const std::vector<std::uint8_t>& levels, bool counts = true)
     {
-        send_udp(port, artdmx_packet(universe, levels));
+        send(artdmx_packet(universe, levels), counts);
+    }
+    void send(const std::vector<std::uint8_t>& datagram, bool counts, const char* address = "127.0.0.1")
+    {
+        send_udp(port, datagram, address);
         if (counts) {
             EXPECT_TRUE(p->wait_for_err("Packets: " + std::to_string(++counted) + " (")) << p->err();
         }
     }
     std::string file() const { return read_file(path); }
+};
+
+// An sACN data packet from the source named by a letter, its CID 16 of it.
+std::vector<std::uint8_t> e131_packet(char source, std::uint16_t universe, std::uint8_t priority, std::uint8_t sequence,
+    std::uint8_t options, const std::vector<std::uint8_t>& levels, std::uint8_t start_code = 0)
+{
+    e131_identity identity{{}, {source}};
+    identity.cid.fill(static_cast<std::uint8_t>(source));
+    std::vector<std::uint8_t> packet(e131_data_max_size);
+    packet.resize(build_e131_data(
+        std::span(packet).first<e131_data_max_size>(), identity, {universe, priority, 0, sequence, options}, levels));
+    packet[125] = start_code;
+    return packet;
+}
+
+// A network namespace with multicast on its loopback, which this thread
+// enters for the object's life where one can be made.
+struct multicast_namespace {
+    std::string name = "dmxkit-e2e-" + std::to_string(::getpid());
+    int home = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+    bool entered = false;
+    multicast_namespace()
+    {
+#if defined(__linux__)
+        const std::string ip = " && ip -n " + name + " ";
+        const int made = std::system(("ip netns add " + name + " 2>/dev/null" + ip + "link set lo up" + ip
+            + "link set lo multicast on" + ip + "route add 224.0.0.0/4 dev lo")
+                                         .c_str());
+        const unique_fd space(::open(("/var/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC));
+        entered = made == 0 && space && home >= 0 && ::setns(space.get(), CLONE_NEWNET) == 0;
+#endif
+    }
+    ~multicast_namespace()
+    {
+#if defined(__linux__)
+        if (entered)
+            ::setns(home, CLONE_NEWNET);
+        std::system(("ip netns del " + name + " 2>/dev/null").c_str());
+#endif
+        ::close(home);
+    }
 };
 
 } // namespace
@@ -364,4 +413,73 @@ TEST(FramelogE2E, ShowFilesSkipAndCountWhatIsNoPortAddress)
     EXPECT_NE(r.p->err().find("Packets received: 2\nPackets skipped: 2 (universe above 32767, not a Port-Address)\n"),
         std::string::npos)
         << r.p->err();
+}
+
+TEST(FramelogE2E, SacnSourcesAreRecordedAsTheirMerge)
+{
+    recording r({"-E", "-I", "127.0.0.1", "-U", "-u", "1", "-u", "63999"});
+    const std::uint8_t ends = e131_stream_terminated;
+    const struct {
+        char source;
+        std::uint16_t universe;
+        std::uint8_t priority, sequence, options;
+        std::vector<std::uint8_t> levels;
+        bool counts;
+        std::uint8_t start_code;
+    } packets[] = {
+        {'A', 1, 100, 1, 0, {10, 20, 30}, true, 0},
+        {'B', 1, 100, 7, 0, {30, 5}, true, 0}, // each channel's highest level
+        {'A', 1, 100, 1, 0, {0}, false, 0},    // a sequence number again
+        {'A', 1, 100, 2, 0, {0, 0, 0, 0}, true, 0},
+        {'A', 1, 100, 3, 0, {9}, false, 0xdd},
+        {'C', 63999, 100, 1, 0, {5}, true, 0},
+        {'C', 1, 150, 9, 0, {1}, true, 0},  // the highest priority alone
+        {'B', 1, 100, 8, 0, {99}, true, 0}, // outranked: no row
+        {'C', 1, 150, 10, e131_preview_data, {7}, false, 0},
+        {'C', 1, 150, 11, ends, {}, true, 0},
+        {'B', 1, 100, 9, ends, {}, true, 0},
+    };
+    for (const auto& p : packets)
+        r.send(e131_packet(p.source, p.universe, p.priority, p.sequence, p.options, p.levels, p.start_code), p.counts);
+    // A and then C fall silent: no packet is needed to tell.
+    EXPECT_TRUE(r.p->wait_for_err("Frames recorded: 9 |", 8000)) << r.p->err();
+    EXPECT_EQ(r.p->stop(SIGINT), 0);
+    expect_rows(r.file(),
+        "# sACN recording created by framelog\n" + show_header_start.substr(show_header_start.find('\n') + 1)
+            + "# Recording universes 1, 63999\n\n",
+        {{0, 0, ",1,10,20,30"}, {0, 2000, ",1,30,20,30"}, {0, 2000, ",1,30,5,0,0"}, {0, 2000, ",63999,5"},
+            {0, 2000, ",1,1"}, {0, 2000, ",1,99,0,0,0"}, {0, 2000, ",1,0,0,0,0"}, {0, 3000, ",1"},
+            {0, 2000, ",63999"}});
+    EXPECT_NE(r.p->err().find("Packets received: 8\nUniverses recorded: 2\nsACN sources seen: 3\n"), std::string::npos)
+        << r.p->err();
+}
+
+// More universes than one socket may join on Linux, listed or announced.
+TEST(FramelogE2E, SacnMulticastOfMoreUniversesThanOneSocketMayJoin)
+{
+    multicast_namespace space;
+    if (!space.entered)
+        GTEST_SKIP() << "no network namespace can be made here";
+    std::vector<std::uint16_t> announced;
+    std::vector<std::string> listed = {"-E", "-U"};
+    for (std::uint16_t u = 1; u <= 25; ++u)
+        announced.push_back(u), listed.insert(listed.end(), {"-u", std::to_string(u)});
+    std::array<std::uint8_t, e131_discovery_max_size> page{};
+    const std::vector<std::uint8_t> discovery(
+        page.begin(), page.begin() + build_e131_discovery(page, {}, 0, 0, announced));
+    const auto group = [](std::uint16_t u) { return "239.255.0." + std::to_string(u); };
+    for (const auto& options : {listed, std::vector<std::string>{"-E", "-U", "-a"}}) {
+        recording r(options);
+        // Once the last universe is heard, every one before it has been joined.
+        for (int tries = 0; tries < 20 && r.counted == 0; ++tries) {
+            send_udp(r.port, discovery, "239.255.250.214");
+            send_udp(r.port, e131_packet('A', 25, 100, static_cast<std::uint8_t>(tries), 0, {25}), group(25).c_str());
+            if (r.p->wait_for_err("Packets: 1 (", 250))
+                r.counted = 1;
+        }
+        for (std::uint16_t u = 1; u < 25; ++u)
+            r.send(e131_packet('A', u, 100, 0, 0, {static_cast<std::uint8_t>(u)}), true, group(u).c_str());
+        EXPECT_EQ(r.p->stop(SIGINT), 0);
+        EXPECT_NE(r.p->err().find("Frames recorded: 25 (only changes)\n"), std::string::npos) << r.p->err();
+    }
 }

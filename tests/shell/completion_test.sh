@@ -44,5 +44,6 @@ expect "cuetrig -vt h" "high"
 expect "cuetrig -u 1 -c 1 --h" "--help --high"
 expect "cuetrig -u 1 -c 1 --high ech" "$(compgen -c -- ech | sort -u | tr '\n' ' ' | sed 's/ $//')"
 expect "cuetrig -u 1 -c 1 -t high -- echo --l" "--low"
-expect "dmxscope -n -a " "--help --version -N -a -h -n -p -u"
+expect "dmxscope -n -a " "--help --version -E -I -N -a -h -n -p -u"
+expect "framelog -aE -p " "5568"
 exit $((failures > 0))

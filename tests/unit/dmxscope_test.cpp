@@ -120,6 +120,32 @@ TEST(DmxscopeRender, GeometryForEveryCountAndMode)
         lines_of(screen(0, false, 17, std::vector<std::uint8_t>(17, 9)))[5], "  16:    9 " + std::string(75, ' '));
 }
 
+// Under sACN the title tells who sends; a narrow terminal loses the
+// program's name first, and a long source name is cut by characters.
+TEST(DmxscopeRender, SacnTitleNamesTheWinnerOrTheMerge)
+{
+    const struct {
+        std::size_t merged, ignored;
+        int columns;
+        std::string title;
+    } cases[] = {
+        {0, 0, 0, "sACN Monitor - Universe 7 - no source (Packets: 1) [Numbers Mode]"},
+        {1, 0, 0, "sACN Monitor - Universe 7 - \"Desk \xc3\xa9\" priority 100 (Packets: 1) [Numbers Mode]"},
+        {3, 2, 0,
+            "sACN Monitor - Universe 7 - 3 sources merged at priority 100, 2 ignored (Packets: 1) [Numbers Mode]"},
+        {1, 0, 24, "Universe 7 - \"Desk \xc3\xa9\" pr"},
+    };
+    for (const auto& c : cases) {
+        monitor_state state;
+        state.packet_count = 1;
+        state.sacn = {true, c.merged, 100, {"Desk \xc3\xa9"}, c.ignored};
+        const screen_layout layout = choose_layout(screen_mode::numbers, 0, terminal_size{24, c.columns});
+        const std::string text
+            = captured([&](std::FILE* out) { display_screen(out, state, 7, state.dmx_data, 0, layout, 0); });
+        EXPECT_EQ(lines_of(text.substr(clear.size()))[0], c.title);
+    }
+}
+
 TEST(DmxscopeRender, BarLengthsFollowTheLevel)
 {
     const struct {
