@@ -217,7 +217,7 @@ void usage(const char* program, std::FILE* out)
         program, protocol_notice);
 }
 
-void print_report(const cuetrig_settings& settings, const artnet_receiver& receiver)
+void print_report(const cuetrig_settings& settings, const dmx_receiver& receiver)
 {
     const watch_config& config = settings.watch;
     const artnet_node& node = receiver.node;

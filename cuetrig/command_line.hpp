@@ -2,8 +2,8 @@
 // cuetrig's command line: the options, the up to three commands cut from the
 // words after them, the usage text and the start-up report.
 
-#include "artnet_receiver.hpp"
 #include "options.hpp"
+#include "receiver.hpp"
 #include "udp.hpp"
 #include "watch.hpp"
 
@@ -26,4 +26,4 @@ void usage(const char* program, std::FILE* out = stderr);
 
 // "Monitoring Universe ...", with -N the node's line (with -E the sACN
 // line), one line per command, and the maker's address.
-void print_report(const cuetrig_settings& settings, const artnet_receiver& receiver);
+void print_report(const cuetrig_settings& settings, const dmx_receiver& receiver);

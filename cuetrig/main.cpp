@@ -1,11 +1,11 @@
 // cuetrig: watches one channel of one universe and runs commands when its
 // level crosses between low and high, or leaves zero.
 
-#include "artnet_receiver.hpp"
 #include "clock.hpp"
 #include "command_line.hpp"
 #include "descriptors.hpp"
 #include "notices.hpp"
+#include "receiver.hpp"
 #include "signals.hpp"
 #include "watch.hpp"
 
@@ -27,7 +27,7 @@ struct loss_count {
 
 // A flood of datagrams can fill the queue while no command runs; that is
 // said apart from the loss behind a command, and not on every frame.
-void tell_queue_losses(const artnet_receiver& receiver, loss_count& losses)
+void tell_queue_losses(const dmx_receiver& receiver, loss_count& losses)
 {
     const std::int64_t now = monotonic_ns();
     if (now < losses.next_look)
@@ -42,7 +42,7 @@ void tell_queue_losses(const artnet_receiver& receiver, loss_count& losses)
 // Runs the transition's commands. While a command runs nothing is read:
 // datagrams queue, and once the queue is full the system drops them,
 // transitions among them.
-void run_and_count_losses(const artnet_receiver& receiver, const watch_config& config, std::uint8_t old_value,
+void run_and_count_losses(const dmx_receiver& receiver, const watch_config& config, std::uint8_t old_value,
     std::uint8_t new_value, loss_count& losses)
 {
     const unsigned long long lost_before = datagrams_lost(receiver);
@@ -56,7 +56,7 @@ void run_and_count_losses(const artnet_receiver& receiver, const watch_config& c
 
 // Receives until a stop signal or a failed receive. The first accepted packet
 // only records the level: a transition needs a level seen before it.
-void watch_channel(artnet_receiver& receiver, const watch_config& config)
+void watch_channel(dmx_receiver& receiver, const watch_config& config)
 {
     std::uint8_t last_value = 0;
     bool has_last_value = false;
@@ -89,7 +89,7 @@ int main(int argc, char* argv[])
         return status;
     print_banner("cuetrig", settings.net.sacn ? "sACN channel trigger" : "Art-Net channel trigger");
     install_stop_handlers();
-    artnet_receiver receiver;
+    dmx_receiver receiver;
     const receiver_opening opened = settings.net.sacn
         ? open_sacn_receiver(receiver, settings.net, std::span(&settings.watch.universe, 1), false)
         : open_artnet_receiver(receiver, settings.net.port);

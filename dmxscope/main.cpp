@@ -1,11 +1,11 @@
 // dmxscope: a full-screen terminal monitor of the Art-Net DMX levels that
 // arrive, as numbers or bar graphs, with a CSV export to the clipboard.
 
-#include "artnet_receiver.hpp"
 #include "clock.hpp"
 #include "descriptors.hpp"
 #include "monitor.hpp"
 #include "notices.hpp"
+#include "receiver.hpp"
 #include "render.hpp"
 #include "signals.hpp"
 #include "terminal.hpp"
@@ -91,7 +91,7 @@ int read_options(int argc, char* argv[], monitor_settings& settings, monitor_sta
     return finish_network_options(settings.net) ? -1 : 1;
 }
 
-void print_report(const monitor_settings& settings, const artnet_receiver& receiver)
+void print_report(const monitor_settings& settings, const dmx_receiver& receiver)
 {
     const artnet_node& node = receiver.node;
     std::printf("Listening for %s on port %d", settings.net.sacn ? "sACN" : "Art-Net", settings.net.port);
@@ -123,7 +123,7 @@ int main(int argc, char* argv[])
         state.use_color = check_color_support();
     install_signal_handlers();
     raw_terminal terminal;
-    artnet_receiver receiver;
+    dmx_receiver receiver;
     if (const receiver_opening opened = settings.net.sacn ? open_sacn_receiver(receiver, settings.net,
                                             std::span(&settings.universe_filter, 1), settings.all_universes)
                                                           : open_artnet_receiver(receiver, settings.net.port);

@@ -24,7 +24,7 @@ constexpr int datagrams_per_pass = 1024;
 
 // The loop's state beside what the screens show.
 struct monitor_loop {
-    monitor_loop(const monitor_settings& s, monitor_state& m, raw_terminal& t, artnet_receiver& r)
+    monitor_loop(const monitor_settings& s, monitor_state& m, raw_terminal& t, dmx_receiver& r)
         : settings(s), state(m), terminal(t), receiver(r)
     {
     }
@@ -32,7 +32,7 @@ struct monitor_loop {
     const monitor_settings& settings;
     monitor_state& state;
     raw_terminal& terminal;
-    artnet_receiver& receiver;
+    dmx_receiver& receiver;
     terminal_size size = read_terminal_size();
     std::size_t screen_count = 0; // channels on the screen now
     std::size_t first_row = 0;    // of the window, when the rows do not fit
@@ -275,8 +275,7 @@ void continue_running_export(clipboard_export& job)
 
 } // namespace
 
-void run_monitor(
-    const monitor_settings& settings, monitor_state& state, raw_terminal& terminal, artnet_receiver& receiver)
+void run_monitor(const monitor_settings& settings, monitor_state& state, raw_terminal& terminal, dmx_receiver& receiver)
 {
     monitor_loop loop(settings, state, terminal, receiver);
     while (running) {

@@ -4,8 +4,8 @@
 // screen every 16 ms, until it is asked to stop. Apart from main, which only
 // reads the options, opens the endpoint, reports and shuts down.
 
-#include "artnet_receiver.hpp"
 #include "options.hpp"
+#include "receiver.hpp"
 #include "render.hpp"
 #include "terminal.hpp"
 #include "udp.hpp"
@@ -21,4 +21,4 @@ struct monitor_settings {
 // Runs until a stop request, a key that asks to stop (running is then
 // cleared) or a failed receive.
 void run_monitor(
-    const monitor_settings& settings, monitor_state& state, raw_terminal& terminal, artnet_receiver& receiver);
+    const monitor_settings& settings, monitor_state& state, raw_terminal& terminal, dmx_receiver& receiver);

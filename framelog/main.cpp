@@ -1,9 +1,9 @@
 // framelog: records the frames of one or every universe that differ from the
 // last one written, as rows of a frame sequence CSV with their delays.
 
-#include "artnet_receiver.hpp"
 #include "descriptors.hpp"
 #include "notices.hpp"
+#include "receiver.hpp"
 #include "recorder.hpp"
 #include "signals.hpp"
 
@@ -31,7 +31,7 @@ pollfd output_watch(std::FILE* file)
 
 // Receives and records until a stop request, a failed receive, a failed
 // write or the output's hang-up. Returns the exit status.
-int record(artnet_receiver& receiver, std::FILE* file, recorder& rec)
+int record(dmx_receiver& receiver, std::FILE* file, recorder& rec)
 {
     long complete_size = std::ftell(file);
     std::array<pollfd, 1> watched = {output_watch(file)};
@@ -103,7 +103,7 @@ int main(int argc, char* argv[])
 
     // The endpoint before the file, so that a port in use leaves an existing
     // recording untouched.
-    artnet_receiver receiver;
+    dmx_receiver receiver;
     if (const receiver_opening opened = settings.net.sacn
             ? open_sacn_receiver(receiver, settings.net, recorded_universes(settings), settings.record_all)
             : open_artnet_receiver(receiver, settings.net.port);

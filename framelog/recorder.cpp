@@ -148,7 +148,7 @@ void drop_partial_row(std::FILE* file, long complete_size)
     }
 }
 
-void print_startup_report(const recorder_settings& settings, const artnet_receiver& receiver)
+void print_startup_report(const recorder_settings& settings, const dmx_receiver& receiver)
 {
     const artnet_node& node = receiver.node;
     std::fprintf(stderr, "Recording to: %s\n", settings.path);

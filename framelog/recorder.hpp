@@ -9,7 +9,7 @@
 // written without its universe. Either way the rows share one timeline, each
 // delay the time since the row before.
 
-#include "artnet_receiver.hpp"
+#include "receiver.hpp"
 #include "settings.hpp"
 #include "universe_frames.hpp"
 
@@ -74,6 +74,6 @@ bool write_header(std::FILE* file, const recorder_settings& settings);
 void drop_partial_row(std::FILE* file, long complete_size);
 
 // With -N, the node's line follows the port's; with -E, the sACN line.
-void print_startup_report(const recorder_settings& settings, const artnet_receiver& receiver);
+void print_startup_report(const recorder_settings& settings, const dmx_receiver& receiver);
 void print_status(const recording_counts& counts, std::uint16_t universe, std::size_t length);
 void print_shutdown_report(const recording_counts& counts);

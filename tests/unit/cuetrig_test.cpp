@@ -1,5 +1,5 @@
-#include "artnet_receiver.hpp"
 #include "command_line.hpp"
+#include "receiver.hpp"
 #include "signals.hpp"
 #include "watch.hpp"
 
@@ -202,7 +202,7 @@ TEST(Cuetrig, StartingACommand)
     sigaddset(&blocked, SIGTERM);
     sigprocmask(SIG_BLOCK, &blocked, nullptr);
     // Its socket beside the wake-up pipe: none of its close-on-exec descriptors may reach a command.
-    artnet_receiver receiver;
+    dmx_receiver receiver;
     ASSERT_EQ(open_artnet_receiver(receiver, 0), receiver_opening::opened);
     std::string own;
     for (int fd = 3; fd < 256; ++fd)

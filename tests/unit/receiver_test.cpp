@@ -1,5 +1,5 @@
-#include "artnet_receiver.hpp"
 #include "clock.hpp"
+#include "receiver.hpp"
 #include "sender.hpp"
 
 #include <gtest/gtest.h>
@@ -36,8 +36,8 @@ TEST(Receiver, ReceiversShareAPortAndDoNotLeakIntoChildren)
     probe.reset();
 
     testing::internal::CaptureStderr();
-    artnet_receiver first;
-    artnet_receiver second;
+    dmx_receiver first;
+    dmx_receiver second;
     EXPECT_EQ(open_artnet_receiver(first, port), receiver_opening::opened);
     EXPECT_EQ(open_artnet_receiver(second, port), receiver_opening::opened);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
@@ -53,7 +53,7 @@ TEST(Receiver, PortHeldWithoutSharingGivesTheBindMessage)
     const int port = bound_port(holder.get());
 
     testing::internal::CaptureStderr();
-    artnet_receiver receiver;
+    dmx_receiver receiver;
     EXPECT_EQ(open_artnet_receiver(receiver, port), receiver_opening::bind_failed);
     EXPECT_FALSE(receiver.sock);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
@@ -62,7 +62,7 @@ TEST(Receiver, PortHeldWithoutSharingGivesTheBindMessage)
 
 TEST(Receiver, NextFrameWaitsItsTimeThenDeliversOnlyArtDmx)
 {
-    artnet_receiver receiver;
+    dmx_receiver receiver;
     ASSERT_EQ(open_artnet_receiver(receiver, 0), receiver_opening::opened);
 
     const std::int64_t before = monotonic_ns();
@@ -88,7 +88,7 @@ TEST(Receiver, NextFrameWaitsItsTimeThenDeliversOnlyArtDmx)
 
 TEST(Receiver, ASignalJustBeforeTheWaitStillEndsIt)
 {
-    artnet_receiver receiver;
+    dmx_receiver receiver;
     ASSERT_EQ(open_artnet_receiver(receiver, 0), receiver_opening::opened);
     install_stop_handlers();
     // The handler runs before the wait begins: without the wake-up pipe this

@@ -1,4 +1,4 @@
-#include "artnet_receiver.hpp"
+#include "receiver.hpp"
 
 #include "clock.hpp"
 #include "status_line.hpp"
@@ -25,7 +25,7 @@ constexpr int wanted_receive_buffer = 4 * 1024 * 1024;
 enum class receive_status { datagram, idle, failed };
 
 // One datagram that is waiting already, and its sender.
-receive_status receive_waiting(artnet_receiver& receiver, std::size_t& out_length, sockaddr_in& source)
+receive_status receive_waiting(dmx_receiver& receiver, std::size_t& out_length, sockaddr_in& source)
 {
     socklen_t source_size = sizeof source;
     const std::size_t room = receiver.sacn.enabled ? receiver.datagram.size() : receive_buffer_size;
@@ -49,7 +49,7 @@ int sooner(int a_ms, int b_ms)
     return b_ms == no_timeout ? a_ms : std::min(a_ms, b_ms);
 }
 
-void send_replies(artnet_receiver& receiver, std::int64_t now)
+void send_replies(dmx_receiver& receiver, std::int64_t now)
 {
     if (send_due_replies(receiver.node, receiver.sock.get(), now) && receiver.report_node_address) {
         end_status_line();
@@ -58,7 +58,7 @@ void send_replies(artnet_receiver& receiver, std::int64_t now)
 }
 
 // The frame of a universe's merge.
-void hand_over(artnet_receiver& receiver, const universe_merge& merged, bool from_packet)
+void hand_over(dmx_receiver& receiver, const universe_merge& merged, bool from_packet)
 {
     receiver.universe = merged.universe;
     receiver.levels = std::span(merged.levels).first(merged.length);
@@ -77,7 +77,7 @@ bool join_universe(sacn_reception& sacn, int sock, std::uint16_t universe)
 }
 
 // A data packet to merge, or a discovery page whose universes are joined.
-bool take_sacn(artnet_receiver& receiver, std::span<const std::uint8_t> datagram, const sockaddr_in& source)
+bool take_sacn(dmx_receiver& receiver, std::span<const std::uint8_t> datagram, const sockaddr_in& source)
 {
     sacn_reception& sacn = receiver.sacn;
     e131_data packet;
@@ -98,7 +98,7 @@ bool take_sacn(artnet_receiver& receiver, std::span<const std::uint8_t> datagram
     return false;
 }
 
-int expiry_wait_ms(const artnet_receiver& receiver, std::int64_t now)
+int expiry_wait_ms(const dmx_receiver& receiver, std::int64_t now)
 {
     const std::int64_t expiry = receiver.sacn.merge.next_expiry;
     return expiry == 0 ? no_timeout : ms_until(expiry, now);
@@ -106,7 +106,7 @@ int expiry_wait_ms(const artnet_receiver& receiver, std::int64_t now)
 
 } // namespace
 
-receiver_opening open_artnet_receiver(artnet_receiver& receiver, int port)
+receiver_opening open_artnet_receiver(dmx_receiver& receiver, int port)
 {
     receiver.sock = open_udp_socket();
     const int sock = receiver.sock.get();
@@ -131,7 +131,7 @@ receiver_opening open_artnet_receiver(artnet_receiver& receiver, int port)
 }
 
 receiver_opening open_sacn_receiver(
-    artnet_receiver& receiver, const network_options& net, std::span<const std::uint16_t> universes, bool all_universes)
+    dmx_receiver& receiver, const network_options& net, std::span<const std::uint16_t> universes, bool all_universes)
 {
     const receiver_opening opened = open_artnet_receiver(receiver, net.port);
     if (opened != receiver_opening::opened)
@@ -163,7 +163,7 @@ receiver_opening open_sacn_receiver(
     return receiver_opening::opened;
 }
 
-void print_sacn_line(std::FILE* out, const artnet_receiver& receiver, const network_options& net)
+void print_sacn_line(std::FILE* out, const dmx_receiver& receiver, const network_options& net)
 {
     std::array<char, INET_ADDRSTRLEN> address{};
     ::inet_ntop(AF_INET, &net.interface, address.data(), address.size());
@@ -181,17 +181,17 @@ void print_bind_hints(int port)
     std::fprintf(stderr, "  - Stopping the other process using port %d\n", port);
 }
 
-void answer_polls(artnet_receiver& receiver, const char* program, std::uint16_t universe, bool all_universes)
+void answer_polls(dmx_receiver& receiver, const char* program, std::uint16_t universe, bool all_universes)
 {
     start_node(receiver.node, program, universe, all_universes);
 }
 
-void answer_polls(artnet_receiver& receiver, const char* program, std::span<const std::uint16_t> universes)
+void answer_polls(dmx_receiver& receiver, const char* program, std::span<const std::uint16_t> universes)
 {
     start_node(receiver.node, program, universes);
 }
 
-receive_event next_frame(artnet_receiver& receiver, std::span<pollfd> also_watch, int timeout_ms)
+receive_event next_frame(dmx_receiver& receiver, std::span<pollfd> also_watch, int timeout_ms)
 {
     // Wait, then take the datagram: one wait and one receive per datagram,
     // the least a receiver can do, and no periodic wake-ups.
@@ -256,7 +256,7 @@ receive_event next_frame(artnet_receiver& receiver, std::span<pollfd> also_watch
     }
 }
 
-unsigned long long datagrams_lost(const artnet_receiver& receiver)
+unsigned long long datagrams_lost(const dmx_receiver& receiver)
 {
 #if defined(__linux__) && defined(SO_MEMINFO)
     std::array<std::uint32_t, SK_MEMINFO_VARS> info{};

@@ -41,7 +41,7 @@ struct sacn_reception {
     const universe_merge* last = nullptr; // of the last frame, valid until the next call
 };
 
-struct artnet_receiver {
+struct dmx_receiver {
     unique_fd sock;
     artnet_node node;
     // Whether the node's line is printed (on standard error) when its replies
@@ -63,7 +63,7 @@ enum class receiver_opening { opened, failed, bind_failed };
 // port), a large receive buffer (best effort), bind to every local IPv4
 // address, non-blocking. A failure is reported here; a failed bind as
 // "Failed to bind to port %d: %s", after which the program may add its hints.
-receiver_opening open_artnet_receiver(artnet_receiver& receiver, int port);
+receiver_opening open_artnet_receiver(dmx_receiver& receiver, int port);
 // The hints after a failed bind: "Another process may be using this port.
 // Try:" and what the user may do about it, on standard error.
 void print_bind_hints(int port);
@@ -72,16 +72,16 @@ void print_bind_hints(int port);
 // groups of `universes`, or with `all_universes` to the discovery group and
 // then to each universe that discovery lists as it comes. A group that
 // cannot be joined is told once, as a warning: unicast is still taken.
-receiver_opening open_sacn_receiver(artnet_receiver& receiver, const network_options& net,
-    std::span<const std::uint16_t> universes, bool all_universes);
+receiver_opening open_sacn_receiver(
+    dmx_receiver& receiver, const network_options& net, std::span<const std::uint16_t> universes, bool all_universes);
 // The line that says so: which interface the groups are joined on.
-void print_sacn_line(std::FILE* out, const artnet_receiver& receiver, const network_options& net);
+void print_sacn_line(std::FILE* out, const dmx_receiver& receiver, const network_options& net);
 
 // Answers ArtPoll on the receiver's socket from now on, as the node of
 // `program` for one universe or for all.
-void answer_polls(artnet_receiver& receiver, const char* program, std::uint16_t universe, bool all_universes);
+void answer_polls(dmx_receiver& receiver, const char* program, std::uint16_t universe, bool all_universes);
 // The same for a list of universes.
-void answer_polls(artnet_receiver& receiver, const char* program, std::span<const std::uint16_t> universes);
+void answer_polls(dmx_receiver& receiver, const char* program, std::span<const std::uint16_t> universes);
 
 enum class receive_event {
     frame,     // an ArtDmx, or an sACN merge: `universe` and `levels` hold it
@@ -95,9 +95,9 @@ enum class receive_event {
 // (no_timeout: no limit), watching `also_watch` too (at most most_watched - 1
 // entries), and sending the node's replies or losing silent sACN sources as
 // they fall due meanwhile.
-receive_event next_frame(artnet_receiver& receiver, std::span<pollfd> also_watch = {}, int timeout_ms = no_timeout);
+receive_event next_frame(dmx_receiver& receiver, std::span<pollfd> also_watch = {}, int timeout_ms = no_timeout);
 
 // How many datagrams the system dropped for want of room in the socket's
 // queue since it was opened (while the program was busy elsewhere); 0 where
 // the system does not tell.
-unsigned long long datagrams_lost(const artnet_receiver& receiver);
+unsigned long long datagrams_lost(const dmx_receiver& receiver);
