@@ -99,16 +99,18 @@ bool check_keep_alive(const char* text, int& ms, bool sacn)
     return true;
 }
 
+namespace {
+
 bool read_port_option(const char* text, network_options& options)
 {
     options.port_given = true;
     return check_port(text, options.port);
 }
 
-bool read_target_option(const char* text, network_options& options, bool bounded)
+bool read_target_option(const char* text, network_options& options)
 {
     // The longest dotted address, 255.255.255.255, has 15 characters.
-    if (bounded && std::strlen(text) > 15) {
+    if (options.target_bounded && std::strlen(text) > 15) {
         std::fprintf(stderr, "Invalid target IP address\n");
         return false;
     }
@@ -139,9 +141,28 @@ bool read_interface_option(const char* text, network_options& options)
     return true;
 }
 
-void read_node_option(network_options& options)
+} // namespace
+
+bool read_network_option(int option, const char* text, network_options& options)
 {
-    options.answer_polls = true;
+    switch (option) {
+    case 'p':
+        return read_port_option(text, options);
+    case 't':
+        return read_target_option(text, options);
+    case 'E':
+        options.sacn = true; // read ahead already, for the checks that depend on it
+        return true;
+    case 'P':
+        return read_priority_option(text, options);
+    case 'I':
+        return read_interface_option(text, options);
+    case 'N':
+        options.answer_polls = true;
+        return true;
+    default:
+        return false;
+    }
 }
 
 bool finish_network_options(network_options& options)

@@ -63,6 +63,7 @@ struct network_options {
     bool port_given = false;
     const char* target = default_target; // -t, as typed
     bool target_given = false;
+    bool target_bounded = false;          // -t of 16 characters or more is refused at once
     int priority = default_e131_priority; // -P
     bool priority_given = false;
     const char* interface_text = nullptr; // -I, as typed
@@ -76,17 +77,16 @@ struct network_options {
 // may follow them.
 bool asks_for_sacn(int argc, char* argv[], const char* letters);
 
-// Each reads its option into `options`; those that can fail print their
-// fixed message and return false. -t keeps the text for the endpoint to
-// convert; with `bounded` a text too long for any dotted address (16
-// characters or more) is refused at once with "Invalid target IP address".
-bool read_port_option(const char* text, network_options& options);
-bool read_target_option(const char* text, network_options& options, bool bounded = false);
-// "Error: Priority must be between 0 and 200".
-bool read_priority_option(const char* text, network_options& options);
-// A dotted IPv4 address of this host's interface.
-bool read_interface_option(const char* text, network_options& options);
-void read_node_option(network_options& options);
+// Reads -p, -t, -E, -P, -I or -N, whichever `option` is, into `options`;
+// false after its refusal, a fixed message. A program hands over only the
+// letters that mean these options to it.
+// -p: check_port. -t keeps the text for the endpoint to convert; with
+// target_bounded a text too long for any dotted address (16 characters or
+// more) is refused at once with "Invalid target IP address". -P: 0..200, or
+// "Error: Priority must be between 0 and 200". -I: a dotted IPv4 address of
+// this host's interface. -E is read ahead (asks_for_sacn), -N needs nothing.
+bool read_network_option(int option, const char* text, network_options& options);
+
 // After the last option: -P and -I need -E, -N is Art-Net's alone, and -E
 // brings sACN's port unless -p was given. False after the refusal's message.
 bool finish_network_options(network_options& options);

@@ -71,16 +71,12 @@ int take_option(int option, const char* program, cuetrig_settings& settings)
         return -1;
     }
     case 'p':
-        return read_port_option(optarg, settings.net) ? -1 : 1;
     case 'E':
-        return -1; // read ahead
     case 'I':
-        return read_interface_option(optarg, settings.net) ? -1 : 1;
+    case 'N':
+        return read_network_option(option, optarg, settings.net) ? -1 : 1;
     case 'v':
         watch.value_mode = true;
-        return -1;
-    case 'N':
-        read_node_option(settings.net);
         return -1;
     case 'h':
     case help_option:

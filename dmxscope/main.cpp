@@ -60,13 +60,10 @@ int read_options(int argc, char* argv[], monitor_settings& settings, monitor_sta
             settings.all_universes = false;
             break;
         case 'p':
-            if (!read_port_option(optarg, settings.net))
-                return 1;
-            break;
         case 'E':
-            break; // read ahead
         case 'I':
-            if (!read_interface_option(optarg, settings.net))
+        case 'N':
+            if (!read_network_option(option, optarg, settings.net))
                 return 1;
             break;
         case 'a':
@@ -75,9 +72,6 @@ int read_options(int argc, char* argv[], monitor_settings& settings, monitor_sta
             break;
         case 'n':
             state.use_color = false;
-            break;
-        case 'N':
-            read_node_option(settings.net);
             break;
         case 'h':
         case help_option:

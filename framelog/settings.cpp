@@ -48,13 +48,10 @@ int read_options(int argc, char* argv[], recorder_settings& settings)
             add_universe(settings.listed, settings.universe);
             break;
         case 'p':
-            if (!read_port_option(optarg, settings.net))
-                return 1;
-            break;
         case 'E':
-            break; // read ahead
         case 'I':
-            if (!read_interface_option(optarg, settings.net))
+        case 'N':
+            if (!read_network_option(option, optarg, settings.net))
                 return 1;
             break;
         case 'm':
@@ -69,9 +66,6 @@ int read_options(int argc, char* argv[], recorder_settings& settings)
             break;
         case 'U':
             settings.show_file = true;
-            break;
-        case 'N':
-            read_node_option(settings.net);
             break;
         case 'h':
         case help_option:

@@ -2,6 +2,7 @@
 // returns a status instead of ending the process, leaves the list as it was,
 // and an accepted list yields commands made of the list's own words.
 #include "command_line.hpp"
+#include "command_words.hpp"
 
 #include <cstdlib>
 #include <string>
@@ -30,34 +31,19 @@ bool points_into(const argument_vector& command, const std::vector<char*>& argv)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    std::vector<std::string> words = {"cuetrig"};
-    std::string word;
-    for (std::size_t i = 0; i < size && words.size() < 64; ++i) {
-        if (data[i] == 0) {
-            words.push_back(word);
-            word.clear();
-        } else {
-            word.push_back(static_cast<char>(data[i]));
-        }
-    }
-    if (!word.empty() && words.size() < 64)
-        words.push_back(word);
-    std::vector<char*> argv;
-    for (std::string& w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
-    const std::vector<char*> typed = argv;
+    command_words command("cuetrig", std::span(data, size), 64);
+    const std::vector<char*> typed = command.argv;
 
     cuetrig_settings settings;
     const watch_config& config = settings.watch;
-    const int status = read_command_line(static_cast<int>(words.size()), argv.data(), settings);
-    if (status < -1 || status > 1 || argv != typed)
+    const int status = read_command_line(command.argc(), command.argv.data(), settings);
+    if (status < -1 || status > 1 || command.argv != typed)
         std::abort();
     if (status == -1) {
         const bool none = config.high_command.empty() && config.low_command.empty() && config.single_command.empty();
         if (none || config.universe > highest_port_address || config.channel_index > 511
-            || !points_into(config.high_command, argv) || !points_into(config.low_command, argv)
-            || !points_into(config.single_command, argv))
+            || !points_into(config.high_command, command.argv) || !points_into(config.low_command, command.argv)
+            || !points_into(config.single_command, command.argv))
             std::abort();
     }
     return 0;

@@ -2,6 +2,7 @@
 // either fail or leave settings the recorder can trust: every universe a
 // Port-Address, the list within its room, and -U without -m or a list that
 // overflowed.
+#include "command_words.hpp"
 #include "settings.hpp"
 
 #include <algorithm>
@@ -13,25 +14,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    std::vector<std::string> words = {"framelog"};
-    std::string word;
-    for (std::size_t i = 0; i < size; ++i) {
-        if (data[i] == 0) {
-            words.push_back(word);
-            word.clear();
-        } else {
-            word += static_cast<char>(data[i]);
-        }
-    }
-    words.push_back(word);
-    std::vector<char*> argv;
-    for (std::string& w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
+    command_words command("framelog", std::span(data, size));
 
     reset_getopt();
     recorder_settings settings;
-    if (read_options(static_cast<int>(words.size()), argv.data(), settings) != -1)
+    if (read_options(command.argc(), command.argv.data(), settings) != -1)
         return 0;
     const auto listed = listed_universes(settings.listed);
     const bool port_addresses = std::ranges::all_of(listed, [](std::uint16_t u) { return u <= highest_port_address; });

@@ -1,6 +1,7 @@
 // Any command line for showrun, its words split at zero bytes: the options
 // that take numbers (-u, -p, -l, -s, -k) either fail or leave their setting
 // within its range, the range of sACN under -E.
+#include "command_words.hpp"
 #include "settings.hpp"
 
 #include <cstddef>
@@ -11,25 +12,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    std::vector<std::string> words = {"showrun"};
-    std::string word;
-    for (std::size_t i = 0; i < size; ++i) {
-        if (data[i] == 0) {
-            words.push_back(word);
-            word.clear();
-        } else {
-            word += static_cast<char>(data[i]);
-        }
-    }
-    words.push_back(word);
-    std::vector<char*> argv;
-    for (std::string& w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
+    command_words command("showrun", std::span(data, size));
 
     reset_getopt();
     player_settings settings;
-    if (read_options(static_cast<int>(words.size()), argv.data(), settings) != -1)
+    if (read_options(command.argc(), command.argv.data(), settings) != -1)
         return 0;
     const bool sacn = settings.net.sacn;
     const int longest = sacn ? longest_sacn_keep_alive_ms : longest_keep_alive_ms;

@@ -40,6 +40,7 @@ int read_options(int argc, char* argv[], line_settings& settings)
 {
     constexpr const char* letters = POSIX_OPTIONS("u:c:t:p:vhk:EP:I:S");
     settings.net.sacn = asks_for_sacn(argc, argv, letters);
+    settings.net.target_bounded = true;
     int option;
     while ((option = next_option(argc, argv, letters)) != -1) {
         switch (option) {
@@ -52,21 +53,11 @@ int read_options(int argc, char* argv[], line_settings& settings)
                 return 1;
             break;
         case 't':
-            if (!read_target_option(optarg, settings.net, true))
-                return 1;
-            break;
         case 'p':
-            if (!read_port_option(optarg, settings.net))
-                return 1;
-            break;
         case 'E':
-            break; // read ahead
         case 'P':
-            if (!read_priority_option(optarg, settings.net))
-                return 1;
-            break;
         case 'I':
-            if (!read_interface_option(optarg, settings.net))
+            if (!read_network_option(option, optarg, settings.net))
                 return 1;
             break;
         case 'v':

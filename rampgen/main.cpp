@@ -39,20 +39,11 @@ int read_options(int argc, char* argv[], ramp_settings& settings)
     while ((option = next_option(argc, argv, option_letters)) != -1) {
         switch (option) {
         case 't':
-            read_target_option(optarg, settings.net);
-            break;
         case 'p':
-            if (!read_port_option(optarg, settings.net))
-                return 1;
-            break;
         case 'E':
-            break; // read ahead
         case 'P':
-            if (!read_priority_option(optarg, settings.net))
-                return 1;
-            break;
         case 'I':
-            if (!read_interface_option(optarg, settings.net))
+            if (!read_network_option(option, optarg, settings.net))
                 return 1;
             break;
         case 'i':
