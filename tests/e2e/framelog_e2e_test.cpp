@@ -15,8 +15,6 @@
 #include <vector>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <sched.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -106,34 +104,6 @@ std::vector<std::uint8_t> e131_packet(char source, std::uint16_t universe, std::
     packet[125] = start_code;
     return packet;
 }
-
-// A network namespace with multicast on its loopback, which this thread
-// enters for the object's life where one can be made.
-struct multicast_namespace {
-    std::string name = "dmxkit-e2e-" + std::to_string(::getpid());
-    int home = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
-    bool entered = false;
-    multicast_namespace()
-    {
-#if defined(__linux__)
-        const std::string ip = " && ip -n " + name + " ";
-        const int made = std::system(("ip netns add " + name + " 2>/dev/null" + ip + "link set lo up" + ip
-            + "link set lo multicast on" + ip + "route add 224.0.0.0/4 dev lo")
-                                         .c_str());
-        const unique_fd space(::open(("/var/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC));
-        entered = made == 0 && space && home >= 0 && ::setns(space.get(), CLONE_NEWNET) == 0;
-#endif
-    }
-    ~multicast_namespace()
-    {
-#if defined(__linux__)
-        if (entered)
-            ::setns(home, CLONE_NEWNET);
-        std::system(("ip netns del " + name + " 2>/dev/null").c_str());
-#endif
-        ::close(home);
-    }
-};
 
 } // namespace
 
@@ -457,8 +427,8 @@ TEST(FramelogE2E, SacnSourcesAreRecordedAsTheirMerge)
 // More universes than one socket may join on Linux, listed or announced.
 TEST(FramelogE2E, SacnMulticastOfMoreUniversesThanOneSocketMayJoin)
 {
-    multicast_namespace space;
-    if (!space.entered)
+    test_namespace space;
+    if (!space.enter())
         GTEST_SKIP() << "no network namespace can be made here";
     std::vector<std::uint16_t> announced;
     std::vector<std::string> listed = {"-E", "-U"};

@@ -22,6 +22,9 @@
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sched.h>
+#endif
 
 namespace {
 
@@ -372,6 +375,57 @@ udp_flood::~udp_flood()
 {
     stop_ = true;
     thread_.join();
+}
+
+test_namespace::test_namespace() : name_("dmxkit-test-" + std::to_string(getpid()))
+{
+#if defined(__linux__)
+    const std::string in = " && ip -n " + name_ + " ";
+    made_ = std::system(("ip netns add " + name_ + " 2>/dev/null" + in + "link set lo up" + in
+                + "link set lo multicast on" + in + "route add 224.0.0.0/4 dev lo")
+                            .c_str())
+        == 0;
+    if (!made_)
+        (void)!std::system(("ip netns del " + name_ + " 2>/dev/null").c_str());
+#endif
+}
+
+test_namespace::~test_namespace()
+{
+    leave();
+    if (made_)
+        (void)!std::system(("ip netns del " + name_ + " 2>/dev/null").c_str());
+}
+
+std::string test_namespace::exec_prefix() const
+{
+    return "ip netns exec " + name_ + " ";
+}
+
+bool test_namespace::enter()
+{
+#if defined(__linux__)
+    if (!made_ || inside_)
+        return inside_;
+    home_ = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+    const int space = open(("/var/run/netns/" + name_).c_str(), O_RDONLY | O_CLOEXEC);
+    inside_ = home_ >= 0 && space >= 0 && setns(space, CLONE_NEWNET) == 0;
+    if (space >= 0)
+        close(space);
+#endif
+    return inside_;
+}
+
+void test_namespace::leave()
+{
+#if defined(__linux__)
+    if (inside_)
+        setns(home_, CLONE_NEWNET);
+    inside_ = false;
+#endif
+    if (home_ >= 0)
+        close(home_);
+    home_ = -1;
 }
 
 void send_udp(int port, std::span<const std::uint8_t> datagram, const char* address)

@@ -120,6 +120,32 @@ private:
     std::thread thread_;
 };
 
+// A network namespace made for a test, with its loopback up, multicast on and
+// a route for every group to it, so that multicast never leaves the machine;
+// removed when the object goes. Linux only: elsewhere none is ever made.
+class test_namespace {
+public:
+    test_namespace();
+    test_namespace(const test_namespace&) = delete;
+    test_namespace& operator=(const test_namespace&) = delete;
+    ~test_namespace();
+    // False where it could not be made (no privileges, no ip command): the
+    // test skips then.
+    bool made() const { return made_; }
+    // "ip netns exec <name> ", to run a command inside.
+    std::string exec_prefix() const;
+    // The calling thread, and the processes it starts, inside the namespace
+    // until leave() (or the object's end); false where it could not enter.
+    bool enter();
+    void leave();
+
+private:
+    std::string name_;
+    bool made_ = false;
+    int home_ = -1;
+    bool inside_ = false;
+};
+
 // A fresh folder, removed with everything in it when the object goes.
 struct temp_dir {
     temp_dir();

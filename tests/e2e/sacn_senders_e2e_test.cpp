@@ -8,15 +8,11 @@
 
 #include <array>
 #include <csignal>
-#include <cstdlib>
 #include <optional>
 #include <string>
-#include <thread>
 #include <tuple>
 
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -159,44 +155,28 @@ TEST(SacnSendersE2E, EachUniverseGoesToItsGroupAndLeavesByTheInterfaceOfMinusI)
     const run_result foreign = run({"rampgen", "-E", "-I", "192.0.2.1", "-t", "127.0.0.1", "-u", "1", "-c", "1"});
     EXPECT_EQ(foreign.status, 1);
     EXPECT_NE(foreign.err.find("setsockopt(IP_MULTICAST_IF): "), std::string::npos) << foreign.err;
-#if defined(__linux__)
-    const auto shell = [](const std::string& command) { return std::system(command.c_str()); };
-    const std::string ns = "dmxkit-sacn-" + std::to_string(getpid());
-    const std::string in_ns = "ip netns exec " + ns + " ";
-    if (shell("ip netns add " + ns + " 2>/dev/null && " + in_ns + "ip link set lo up multicast on && " + in_ns
-            + "ip route add 224.0.0.0/4 dev lo")
-        != 0) {
-        shell("ip netns del " + ns + " 2>/dev/null");
+    test_namespace space;
+    if (!space.enter())
         GTEST_SKIP() << "no network namespace can be made here";
-    }
-    // A socket of the namespace, made by a thread that enters it, joined to
-    // the group of universe 300 only.
+    // A socket of the namespace, joined to the group of universe 300 only.
     const int port = free_udp_port();
-    int fd = -1;
-    std::thread([&] {
-        const int netns = open(("/var/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
-        if (netns >= 0 && setns(netns, CLONE_NEWNET) == 0) {
-            fd = socket(AF_INET, SOCK_DGRAM, 0);
-            sockaddr_in address{AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_ANY)}, {}};
-            const ip_mreq join{{htonl(e131_group(300))}, {htonl(INADDR_LOOPBACK)}};
-            bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-            setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join);
-        }
-        close(netns);
-    }).join();
-    const int sent = shell(in_ns + program_path("rampgen") + " -E -I 127.0.0.1 -u 2 -u 300 -c 2 -i 20 -p "
-        + std::to_string(port) + " 2>/dev/null");
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_ANY)}, {}};
+    const ip_mreq join{{htonl(e131_group(300))}, {htonl(INADDR_LOOPBACK)}};
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join);
+    const int sent = run(
+        {"rampgen", "-E", "-I", "127.0.0.1", "-u", "2", "-u", "300", "-c", "2", "-i", "20", "-p", std::to_string(port)})
+                         .status;
     std::string seen;
     std::array<std::uint8_t, e131_data_max_size + 1> datagram{};
-    for (ssize_t got; fd >= 0 && (got = recv(fd, datagram.data(), datagram.size(), MSG_DONTWAIT)) > 0;) {
+    for (ssize_t got; (got = recv(fd, datagram.data(), datagram.size(), MSG_DONTWAIT)) > 0;) {
         e131_data data;
         seen += parse_e131_data(std::span(datagram).first(static_cast<std::size_t>(got)), data)
             ? (data.options != 0 ? "T" : "D") + std::to_string(data.universe) + " "
             : "? ";
     }
     close(fd);
-    shell("ip netns del " + ns);
     EXPECT_EQ(sent, 0);
     EXPECT_EQ(seen, "D300 D300 T300 T300 T300 ") << "universe 2 and the list go to groups not joined";
-#endif
 }
