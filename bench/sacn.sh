@@ -5,8 +5,7 @@
 # datagrams in 2.3 s, each one a change) and framelog -E -U -u 1 ... -u 256,
 # joined to the 256 groups, records them. framelog -U -a records the same
 # frames over Art-Net in the same run; each is measured by its CPU per 1000
-# datagrams. While rampgen cannot send sACN, bench/e131_ramp.cpp stands in
-# for it, and the script says so. Linux, as root (ip netns).
+# datagrams. Linux, as root (ip netns).
 # Usage: bench/sacn.sh [build-dir]
 # Goals: every datagram received and every frame a row, 25,600 in order per
 # universe, none dropped; framelog -E -U at most 1.25 times the CPU of
@@ -14,7 +13,6 @@
 set -euo pipefail
 build=${1:-build}
 bin=$build/bin
-here=$(dirname "$0")
 [ -x "$bin/framelog" ] && [ -x "$bin/rampgen" ] || { echo "build the programs first (make programs)" >&2; exit 1; }
 [ -r /proc/self/schedstat ] || { echo "needs Linux's /proc/<pid>/schedstat" >&2; exit 1; }
 ns=dmxkit-bench-$$
@@ -54,18 +52,7 @@ stop() {
     sed -n 's/^Packets received: \([0-9]*\).*/\1/p' "$work/$1.err"
 }
 
-# The sender: rampgen -E once it sends sACN, else the stand-in.
-start probe "$bin/framelog" -E -u 1 -f "$work/probe.csv"
-in_ns "$bin/rampgen" -E -u 1 -c 1 >/dev/null 2>&1 || true
-sleep 0.3
-if [ "$(stop probe)" != 0 ]; then
-    sender=("$bin/rampgen" -E -a -c 100 -i 23)
-    echo "Sender: rampgen -E -a -c 100 -i 23"
-else
-    "${CXX:-c++}" -std=c++20 -O2 -I "$here/../core" -o "$work/e131_ramp" "$here/e131_ramp.cpp" "$build/core/libdmxkit_core.a"
-    sender=("$work/e131_ramp" 100 23 5568)
-    echo "Sender: bench/e131_ramp.cpp standing in for rampgen -E -a -c 100 -i 23 (rampgen sends no sACN yet)"
-fi
+sender=("$bin/rampgen" -E -a -c 100 -i 23)
 
 # record <name> <sender...>: CPU of recorder `pid` per 1000 datagrams of one run.
 record() {
