@@ -330,7 +330,7 @@ TEST(DmxscopeE2E, FilterDropsOtherUniversesAndKeysSwitchTheMode)
         clear + "Art-Net Monitor - Universe 7 (Packets: 1) [Numbers Mode]\n" + dashes
             + "Ch:     0    1    2    3    4 \n" + dashes + "\033[36m   0:    0    7   99  128  255 "
             + std::string(55, ' ') + "\033[0m\n" + dashes
-            + "Press 'b' to toggle bar graph | 'c' to copy CSV | Ctrl+C to exit\n"
+            + "Press 'b' to toggle bar graph | 'c' to copy CSV | 's' for sources | Ctrl+C to exit\n"
               "\033[36mhttps://dmxkit.example.org\n\033[0m");
     send(port, 256 + 7, {9}); // Net byte 1: never passes a filter
     send(port, 7, std::vector<std::uint8_t>(24, 50));
