@@ -104,8 +104,9 @@ bool take_sacn(dmx_receiver& receiver, std::span<const std::uint8_t> datagram, c
         from.cid = packet.cid;
         from.priority = packet.priority;
         // Noted before the merge, which passes over a packet that comes late
-        // or twice: that is a gap all the same.
-        source_row* row = receiver.sources.enabled && looks_at(sacn.merge, packet)
+        // or twice (a gap all the same) and those of other start codes or
+        // preview data (which carry the source's sequence too).
+        source_row* row = receiver.sources.enabled && watches(sacn.merge, packet.universe)
             ? note_e131(receiver.sources, packet, from, now)
             : nullptr;
         const universe_merge* merged = take_e131_data(sacn.merge, packet, source.sin_addr, now);

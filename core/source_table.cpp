@@ -254,6 +254,8 @@ source_row* note_e131(source_table& table, const e131_data& packet, const packet
         return row;
     row->sequence = packet.sequence;
     row->sequenced = true;
+    if (packet.start_code != 0 || (packet.options & e131_preview_data) != 0)
+        return row;
     row->from = from;
     row->length = packet.levels.size();
     row->ended = (packet.options & e131_stream_terminated) != 0;

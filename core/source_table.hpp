@@ -122,9 +122,10 @@ void start_source_table(source_table& table);
 // row, or the last one its sender sent on any universe, counting 1 to 255.
 source_row* note_artdmx(source_table& table, std::uint16_t universe, const packet_source& from,
     std::uint8_t sequence, std::span<const std::uint8_t> levels, std::int64_t now);
-// Takes an sACN data packet, as the merge would (start code 0, no preview).
-// Every sequence number counts, 0 to 255; a packet of the 20 up to the last
-// one of its row comes late or twice: a gap that leaves the row as it was.
+// Takes an sACN data packet, whatever its start code. Every sequence number
+// counts, 0 to 255; a packet of the 20 up to the last one of its row comes
+// late or twice: a gap that leaves the row as it was. Only the levels
+// (start code 0, not preview data) tell the priority, channels and end.
 source_row* note_e131(source_table& table, const e131_data& packet, const packet_source& from, std::int64_t now);
 
 // Whether a row is still in the list at `now`.
