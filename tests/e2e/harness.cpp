@@ -376,9 +376,11 @@ udp_flood::~udp_flood()
 
 int sending_port()
 {
-    // Held for the process's life, so that no test is given the port.
+    // Held for the process's life, so that no test is given the port, and
+    // not by the programs the tests start.
     static const int port = [] {
         const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
         const int on = 1;
         setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on);
         sockaddr_in any{};
