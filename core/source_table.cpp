@@ -212,8 +212,8 @@ void start_source_table(source_table& table)
     table.beyond = fingerprint_set(most_sources_beyond);
 }
 
-source_row* note_artdmx(source_table& table, std::uint16_t universe, const packet_source& from,
-    std::uint8_t sequence, std::span<const std::uint8_t> levels, std::int64_t now)
+source_row* note_artdmx(source_table& table, std::uint16_t universe, const packet_source& from, std::uint8_t sequence,
+    std::span<const std::uint8_t> levels, std::int64_t now)
 {
     source_row* row = find_or_add(table, universe, from, now);
     if (row == nullptr)
@@ -358,8 +358,8 @@ universe_senders artnet_senders(const source_table& table, std::uint16_t univers
         }
         const std::size_t shared = std::min(first->length, row.length);
         senders.levels_differ = senders.levels_differ
-            || !std::equal(row.levels.begin(), row.levels.begin() + static_cast<std::ptrdiff_t>(shared),
-                first->levels.begin());
+            || !std::equal(
+                row.levels.begin(), row.levels.begin() + static_cast<std::ptrdiff_t>(shared), first->levels.begin());
     }
     return senders;
 }

@@ -52,7 +52,7 @@ std::uint64_t source_fingerprint(const packet_source& from, std::uint16_t univer
 // it, `full` says that there are more.
 class fingerprint_set {
 public:
-    explicit fingerprint_set(std::size_t room = 0) : slots_(2 * room), spare_(2 * room), room_(room) {}
+    explicit fingerprint_set(std::size_t room = 0) : slots_(2 * room), spare_(2 * room), room_(room) { }
     void note(std::uint64_t key, std::int64_t now);
     // Forgets the fingerprints last seen before `time`.
     void forget_before(std::int64_t time);
@@ -120,8 +120,8 @@ void start_source_table(source_table& table);
 // when there was no room for it. A sequence of 0 is "not used" and never a
 // gap; otherwise a packet is in order when it follows the last one of its
 // row, or the last one its sender sent on any universe, counting 1 to 255.
-source_row* note_artdmx(source_table& table, std::uint16_t universe, const packet_source& from,
-    std::uint8_t sequence, std::span<const std::uint8_t> levels, std::int64_t now);
+source_row* note_artdmx(source_table& table, std::uint16_t universe, const packet_source& from, std::uint8_t sequence,
+    std::span<const std::uint8_t> levels, std::int64_t now);
 // Takes an sACN data packet, whatever its start code. Every sequence number
 // counts, 0 to 255; a packet of the 20 up to the last one of its row comes
 // late or twice: a gap that leaves the row as it was. Only the levels

@@ -40,9 +40,9 @@ struct monitor_loop {
     raw_terminal& terminal;
     dmx_receiver& receiver;
     terminal_size size = read_terminal_size();
-    std::size_t screen_count = 0; // channels on the screen now
-    std::size_t first_row = 0;    // of the window, when the rows do not fit
-    std::size_t sources_first_row = 0; // the same on the sources screen
+    std::size_t screen_count = 0;                                // channels on the screen now
+    std::size_t first_row = 0;                                   // of the window, when the rows do not fit
+    std::size_t sources_first_row = 0;                           // the same on the sources screen
     std::array<const source_row*, most_listed_sources> listed{}; // the sources screen's rows
     std::size_t listed_count = 0;
     bool keyboard_open = true;
@@ -55,8 +55,8 @@ struct monitor_loop {
 // The rows of the sources screen now, in order.
 void list_rows(monitor_loop& loop, std::int64_t now)
 {
-    loop.listed_count = list_sources(loop.receiver.sources, now, loop.settings.all_universes,
-        loop.settings.universe_filter, loop.listed);
+    loop.listed_count = list_sources(
+        loop.receiver.sources, now, loop.settings.all_universes, loop.settings.universe_filter, loop.listed);
 }
 
 screen_layout levels_layout(const monitor_loop& loop)
@@ -107,8 +107,8 @@ void redraw(monitor_loop& loop)
         }
         const screen_layout layout = current_layout(loop);
         loop.first_row = scroll_rows(layout, loop.first_row, 0);
-        display_screen(stdout, loop.state, loop.state.current_universe, loop.state.dmx_data, loop.screen_count,
-            layout, loop.first_row);
+        display_screen(stdout, loop.state, loop.state.current_universe, loop.state.dmx_data, loop.screen_count, layout,
+            loop.first_row);
     }
     loop.changed = false;
     loop.last_screen = now;
@@ -330,8 +330,8 @@ int wait_ms(const monitor_loop& loop, std::int64_t now)
     if (!loop.changed && !loop.state.sources_screen)
         return wait;
     const std::int64_t interval = !loop.state.sources_screen ? screen_interval_ns
-        : loop.changed                                        ? sources_interval_ns
-                                                              : sources_refresh_ns;
+        : loop.changed                                       ? sources_interval_ns
+                                                             : sources_refresh_ns;
     const int until_due = ms_until(loop.last_screen + interval, now);
     return wait == no_timeout ? until_due : std::min(wait, until_due);
 }

@@ -321,8 +321,8 @@ void fill_cells(const sources_view& view, const source_row& row, int name_width,
     const std::size_t kept = character_count(name) > name_width ? character_bytes(name, name_width - 1) : name.size();
     const std::size_t size = cells[0].size();
     std::snprintf(cells[universe_column].data(), size, "%u", static_cast<unsigned>(row.universe));
-    std::snprintf(cells[protocol_column].data(), size, "%s",
-        row.from.protocol == source_protocol::sacn ? "sACN" : "Art-Net");
+    std::snprintf(
+        cells[protocol_column].data(), size, "%s", row.from.protocol == source_protocol::sacn ? "sACN" : "Art-Net");
     std::snprintf(cells[address_column].data(), size, "%s:%u", address.data(), static_cast<unsigned>(row.from.port));
     std::snprintf(cells[name_column].data(), size, "\"%.*s%s\"", static_cast<int>(kept), name.data(),
         kept < name.size() ? ellipsis.data() : "");

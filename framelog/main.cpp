@@ -46,8 +46,8 @@ int record(dmx_receiver& receiver, std::FILE* file, recorder& rec)
         const frame_taken taken
             = take_frame(rec, file, receiver.universe, receiver.levels, get_time_ms(), receiver.from_packet);
         if (taken != frame_taken::passed_over && receiver.from_packet)
-            note_sender(rec.counts.senders, receiver.sender, receiver.sender_name, receiver.universe,
-                receiver.sender_gaps);
+            note_sender(
+                rec.counts.senders, receiver.sender, receiver.sender_name, receiver.universe, receiver.sender_gaps);
         if (taken == frame_taken::write_failed) {
             // A stop request that cut short a write to a slow reader is a
             // stop like any other.

@@ -133,8 +133,8 @@ void print_sources(std::FILE* out, const source_report& report)
 
 } // namespace
 
-void note_sender(source_report& report, const packet_source& from, std::string_view raw_name,
-    std::uint16_t universe, unsigned long long gaps)
+void note_sender(source_report& report, const packet_source& from, std::string_view raw_name, std::uint16_t universe,
+    unsigned long long gaps)
 {
     std::vector<reported_source>& sources = report.sources;
     if (report.last >= sources.size() || !same_source(sources[report.last].from, from)) {

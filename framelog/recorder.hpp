@@ -27,7 +27,7 @@
 constexpr std::size_t most_reported_sources = 16;
 
 struct reported_source {
-    packet_source from; // with the last packet's address and priority
+    packet_source from;                      // with the last packet's address and priority
     std::array<char, e131_name_size> name{}; // sACN: as its first packet named it, fit to show
     std::bitset<0x10000> universes;
     unsigned long long packets = 0;
@@ -88,8 +88,8 @@ frame_taken take_frame(recorder& rec, std::FILE* file, std::uint16_t universe, s
 // Counts a packet that the recorder took (a frame not passed over) for the
 // report's line of the source that sent it: `raw_name` is the sACN name as
 // the packet had it, `gaps` the sequence gaps since the source's last one.
-void note_sender(source_report& report, const packet_source& from, std::string_view raw_name,
-    std::uint16_t universe, unsigned long long gaps);
+void note_sender(source_report& report, const packet_source& from, std::string_view raw_name, std::uint16_t universe,
+    unsigned long long gaps);
 
 // The monotonic clock in whole milliseconds.
 std::int64_t get_time_ms();

@@ -67,7 +67,8 @@ TEST(DmxscopeRender, FiveChannelsByteForByte)
         = [&](const char* mode) { return top.substr(0, top.find("%s")) + mode + top.substr(top.find("%s") + 2); };
     EXPECT_EQ(screen(0, true, 5, levels, 256, 4294967295u),
         with_mode("Numbers Mode") + "\033[36m   0:    0    7   99  128  255 " + std::string(55, ' ') + reset + "\n"
-            + dashes + "Press 'b' to toggle bar graph | 'c' to copy CSV | 's' for sources | Ctrl+C to exit\n\033[36m" + maker + reset);
+            + dashes + "Press 'b' to toggle bar graph | 'c' to copy CSV | 's' for sources | Ctrl+C to exit\n\033[36m"
+            + maker + reset);
     const std::string bars = "[            ] [            ] [====        ] [======      ] [============] ";
     const std::string values = "        0      "
                                "        7      "
@@ -76,8 +77,8 @@ TEST(DmxscopeRender, FiveChannelsByteForByte)
                                "      255      ";
     EXPECT_EQ(screen(1, false, 5, levels, 256, 4294967295u),
         with_mode("Bar Graph Mode") + "   0: " + bars + std::string(165, ' ') + "\n     " + values
-            + std::string(165, ' ') + "\n" + dashes + "Press 'b' to toggle numbers | 'c' to copy CSV | 's' for sources | Ctrl+C to exit\n"
-            + maker);
+            + std::string(165, ' ') + "\n" + dashes
+            + "Press 'b' to toggle numbers | 'c' to copy CSV | 's' for sources | Ctrl+C to exit\n" + maker);
 }
 
 TEST(DmxscopeRender, GeometryForEveryCountAndMode)

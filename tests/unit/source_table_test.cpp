@@ -25,25 +25,32 @@ TEST(SourceTable, RatesGapsStatesAgingAndTheBoundOnAMadeUpClock)
         std::size_t listed, beyond = 0;
         bool ends = false;
     } steps[] = {
-        {0, 'A', 1, 254, 1, 0, 0, "", 1}, {10, 'A', 1, 255, 1, 0, 0, "", 1},
+        {0, 'A', 1, 254, 1, 0, 0, "", 1},
+        {10, 'A', 1, 255, 1, 0, 0, "", 1},
         {20, 'A', 1, 0, 1, 0, 0, "", 1}, // not used
         {30, 'A', 1, 1, 1, 0, 0, "", 1}, // 1 follows 255
         {40, 'A', 1, 3, 1, 1, 0, "", 1}, // one missing
         {50, 'A', 1, 2, 1, 2, 0, "", 1}, // late: the row stays at 3
-        {60, 'A', 1, 4, 1, 2, 0, "", 1}, {70, 'A', 2, 5, 1, 0, 0, "", 2},
+        {60, 'A', 1, 4, 1, 2, 0, "", 1},
+        {70, 'A', 2, 5, 1, 0, 0, "", 2},
         {80, 'A', 1, 6, 1, 2, 0, "", 2}, // one count for all its universes
         {90, 'B', 1, 9, 1, 0, 0, "", 3},
         // The rate: the ten tenths of a second before the current one.
-        {1000, 'C', 3, 0, 30, 0, 0, "", 4}, {1100, 'C', 3, 0, 14, 0, 30, "", 4}, {2050, 'C', 3, 0, 1, 0, 44, "", 4},
+        {1000, 'C', 3, 0, 30, 0, 0, "", 4},
+        {1100, 'C', 3, 0, 14, 0, 30, "", 4},
+        {2050, 'C', 3, 0, 1, 0, 44, "", 4},
         {2150, 'C', 3, 0, 0, 0, 15, "", 4},
-        {2200, 'x', 5, 255, 1, 0, 0, "winning", 5}, {2210, 'y', 5, 7, 1, 0, 0, "merged", 6},
+        {2200, 'x', 5, 255, 1, 0, 0, "winning", 5},
+        {2210, 'y', 5, 7, 1, 0, 0, "merged", 6},
         {2220, 'z', 5, 1, 1, 0, 0, "outranked", 7},
         {2230, 'x', 5, 0, 1, 0, 0, "merged", 7},   // 0 follows 255
         {2240, 'x', 5, 250, 1, 1, 0, "merged", 7}, // late
-        {2250, 'x', 5, 1, 1, 1, 0, "ended", 7, 0, true}, {2260, 'y', 5, 8, 1, 0, 0, "winning", 7},
+        {2250, 'x', 5, 1, 1, 1, 0, "ended", 7, 0, true},
+        {2260, 'y', 5, 8, 1, 0, 0, "winning", 7},
         {4760, 'y', 5, 0, 0, 0, 0, "lost", 7}, // 2.5 s silent
         {10085, 'B', 1, 0, 0, 0, 0, "", 5},    // A's rows left after 10 s
-        {11000, 'M', 7, 0, 300, 0, 0, "", 256, 48}, {21100, 'A', 1, 0, 1, 0, 0, "", 1, 0},
+        {11000, 'M', 7, 0, 300, 0, 0, "", 256, 48},
+        {21100, 'A', 1, 0, 1, 0, 0, "", 1, 0},
     };
     source_table table;
     start_source_table(table);
@@ -63,9 +70,9 @@ TEST(SourceTable, RatesGapsStatesAgingAndTheBoundOnAMadeUpClock)
             from.port = static_cast<std::uint16_t>(step.source == 'M' ? 1000 + i : 6454);
             const e131_data packet{from.cid, "desk", from.priority, 0, step.sequence,
                 static_cast<std::uint8_t>(step.ends ? e131_stream_terminated : 0), step.universe, 0, levels};
-            row = from.protocol == source_protocol::sacn ? note_e131(table, packet, from, now)
-                                                         : note_artdmx(table, step.universe, from, step.sequence,
-                                                             levels, now);
+            row = from.protocol == source_protocol::sacn
+                ? note_e131(table, packet, from, now)
+                : note_artdmx(table, step.universe, from, step.sequence, levels, now);
         }
         for (std::size_t i = 0; step.count == 0 && i < table.rows.size(); ++i)
             if (table.rows[i].used && table.rows[i].universe == step.universe && same_source(table.rows[i].from, from))
