@@ -38,23 +38,6 @@ void print_cut(std::FILE* out, const char* text, int width)
     std::fprintf(out, "%.*s\n", width, text);
 }
 
-// The one line of a terminal too small for a screen, cut to the width in
-// characters (the multiplication sign is two bytes) and without a newline,
-// which would scroll it off a terminal of one row.
-void print_too_small(std::FILE* out, const screen_layout& layout)
-{
-    std::array<char, 64> text{};
-    const int length = std::snprintf(text.data(), text.size(), "Terminal too small (%d\xc3\x97%d)", layout.columns,
-        layout.rows); // U+00D7 in UTF-8
-    int end = 0;
-    for (int shown = 0; end < length; ++end) {
-        const bool starts_character = (static_cast<unsigned char>(text[end]) & 0xc0) != 0x80;
-        if (starts_character && shown++ == layout.columns)
-            break;
-    }
-    std::fwrite(text.data(), 1, static_cast<std::size_t>(end), out);
-}
-
 // The bytes of `text` that make its first `width` characters.
 std::size_t character_bytes(std::string_view text, int width)
 {
@@ -73,6 +56,18 @@ int character_count(std::string_view text)
         std::ranges::count_if(text, [](char c) { return (static_cast<unsigned char>(c) & 0xc0) != 0x80; }));
 }
 
+// The one line of a terminal too small for a screen, cut to the width in
+// characters (the multiplication sign is two bytes) and without a newline,
+// which would scroll it off a terminal of one row.
+void print_too_small(std::FILE* out, const screen_layout& layout)
+{
+    std::array<char, 64> text{};
+    const int length = std::snprintf(text.data(), text.size(), "Terminal too small (%d\xc3\x97%d)", layout.columns,
+        layout.rows); // U+00D7 in UTF-8
+    std::fwrite(text.data(), 1,
+        character_bytes(std::string_view(text.data(), static_cast<std::size_t>(length)), layout.columns), out);
+}
+
 // A title cut to the width by characters; narrow terminals lose the
 // program's name (its first `name_size` bytes) before anything that changes.
 void print_title_text(std::FILE* out, std::string_view text, std::size_t name_size, int width)
@@ -83,11 +78,9 @@ void print_title_text(std::FILE* out, std::string_view text, std::size_t name_si
 }
 
 // "- " and who sends an sACN universe: the one source and its priority, or
-// how many are merged; nothing under Art-Net.
+// how many are merged.
 int print_sources(std::span<char> out, const sacn_sources& sources)
 {
-    if (!sources.shown)
-        return 0;
     int length = 0;
     if (sources.merged == 0)
         length = std::snprintf(out.data(), out.size(), " - no source");
@@ -103,11 +96,8 @@ int print_sources(std::span<char> out, const sacn_sources& sources)
     return length;
 }
 
-// The fitted title adds the channels in view, and narrow terminals lose the
-// program's name before anything that changes. Cut by characters: a source's
-// name may hold any.
-void print_title(std::FILE* out, const monitor_state& state, std::uint16_t universe, std::size_t count,
-    const screen_layout& layout, std::size_t first_row, int width)
+// The title's packets, and the datagrams lost once there are any.
+std::array<char, 48> packets_text(const monitor_state& state)
 {
     std::array<char, 48> packets{};
     if (state.datagrams_lost == 0)
@@ -115,6 +105,16 @@ void print_title(std::FILE* out, const monitor_state& state, std::uint16_t unive
     else
         std::snprintf(packets.data(), packets.size(), "%u, lost: %llu", static_cast<unsigned>(state.packet_count),
             state.datagrams_lost);
+    return packets;
+}
+
+// The fitted title adds the channels in view, and narrow terminals lose the
+// program's name before anything that changes. Cut by characters: a source's
+// name may hold any.
+void print_title(std::FILE* out, const monitor_state& state, std::uint16_t universe, std::size_t count,
+    const screen_layout& layout, std::size_t first_row, int width)
+{
+    const std::array<char, 48> packets = packets_text(state);
     std::array<char, 160> sources{};
     if (state.sacn.shown)
         print_sources(sources, state.sacn);
@@ -429,11 +429,7 @@ void display_sources(std::FILE* out, const monitor_state& state, const sources_v
     first_row = scroll_rows(layout, first_row, 0);
     const bool sacn = state.sacn.shown;
 
-    std::array<char, 48> packets{};
-    std::snprintf(packets.data(), packets.size(), "%u", static_cast<unsigned>(state.packet_count));
-    if (state.datagrams_lost != 0)
-        std::snprintf(packets.data(), packets.size(), "%u, lost: %llu", static_cast<unsigned>(state.packet_count),
-            state.datagrams_lost);
+    const std::array<char, 48> packets = packets_text(state);
     const std::string_view name = sacn ? "sACN Monitor - " : "Art-Net Monitor - ";
     std::array<char, 256> title{};
     int length = std::snprintf(title.data(), title.size(), "%.*s", static_cast<int>(name.size()), name.data());
@@ -453,7 +449,7 @@ void display_sources(std::FILE* out, const monitor_state& state, const sources_v
     print_title_text(out, std::string_view(title.data(), static_cast<std::size_t>(length)), name.size(), width);
 
     // Each column as wide as its widest entry; fitted to a terminal, the
-    // longest names are cut until the lines fit, to 8 characters at least.
+    // longest names are cut until the lines fit, down to the shortest cut.
     int name_width = static_cast<int>(e131_name_size);
     std::array<int, column_count> widths = column_widths(view, name_width);
     if (const int excess = line_width(widths, sacn) - width; sacn && layout.fitted && excess > 0) {
