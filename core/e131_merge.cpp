@@ -157,14 +157,10 @@ void watch_e131_universe(e131_merge& merge, std::uint16_t universe)
     merge.wanted.set(universe);
 }
 
-bool watches(const e131_merge& merge, std::uint16_t universe)
-{
-    return merge.all || merge.wanted.test(universe);
-}
-
 const universe_merge* take_e131_data(e131_merge& merge, const e131_data& packet, in_addr from, std::int64_t now)
 {
-    if ((packet.options & e131_preview_data) != 0 || packet.start_code != 0 || !watches(merge, packet.universe))
+    if ((packet.options & e131_preview_data) != 0 || packet.start_code != 0
+        || (!merge.all && !merge.wanted.test(packet.universe)))
         return nullptr;
     const bool ending = (packet.options & e131_stream_terminated) != 0;
     if (ending && (merge.slot_of.empty() || merge.slot_of[packet.universe] == 0))

@@ -81,8 +81,6 @@ void copy_shown_name(std::string_view raw, std::array<char, e131_name_size>& out
 // From now on only the universes watched are taken.
 void watch_e131_universe(e131_merge& merge, std::uint16_t universe);
 
-bool watches(const e131_merge& merge, std::uint16_t universe);
-
 // Takes a data packet that came from `from` at `now` (ns). Preview data,
 // other start codes, a universe not watched, a packet of the 20 sequence
 // numbers up to the source's last one, the end of a source not live and a

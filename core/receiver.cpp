@@ -106,7 +106,7 @@ bool take_sacn(dmx_receiver& receiver, std::span<const std::uint8_t> datagram, c
         // Noted before the merge, which passes over a packet that comes late
         // or twice (a gap all the same) and those of other start codes or
         // preview data (which carry the source's sequence too).
-        source_row* row = receiver.sources.enabled && watches(sacn.merge, packet.universe)
+        source_row* row = receiver.sources.enabled
             ? note_e131(receiver.sources, packet, from, now)
             : nullptr;
         const universe_merge* merged = take_e131_data(sacn.merge, packet, source.sin_addr, now);
@@ -210,9 +210,11 @@ void print_bind_hints(int port)
     std::fprintf(stderr, "  - Stopping the other process using port %d\n", port);
 }
 
-void track_sources(dmx_receiver& receiver)
+void track_sources(dmx_receiver& receiver, std::span<const std::uint16_t> universes, bool all_universes)
 {
     start_source_table(receiver.sources);
+    for (const std::uint16_t universe : all_universes ? std::span<const std::uint16_t>() : universes)
+        watch_source_universe(receiver.sources, universe);
 }
 
 void answer_polls(dmx_receiver& receiver, const char* program, std::uint16_t universe, bool all_universes)

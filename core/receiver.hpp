@@ -93,9 +93,9 @@ void answer_polls(dmx_receiver& receiver, const char* program, std::uint16_t uni
 // The same for a list of universes.
 void answer_polls(dmx_receiver& receiver, const char* program, std::span<const std::uint16_t> universes);
 
-// From now on every ArtDmx (or sACN data packet the merge looks at) is noted
-// in `receiver.sources` as it comes.
-void track_sources(dmx_receiver& receiver);
+// From now on every ArtDmx (or sACN data packet) of `universes`, or of every
+// universe, is noted in `receiver.sources` as it comes.
+void track_sources(dmx_receiver& receiver, std::span<const std::uint16_t> universes, bool all_universes);
 
 enum class receive_event {
     frame,     // an ArtDmx, or an sACN merge: `universe` and `levels` hold it

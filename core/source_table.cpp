@@ -111,6 +111,8 @@ std::uint16_t find_sender(source_table& table, const packet_source& from)
 // the source then counted.
 source_row* find_or_add(source_table& table, std::uint16_t universe, const packet_source& from, std::int64_t now)
 {
+    if (!table.all && !table.wanted.test(universe))
+        return nullptr;
     sweep(table, now);
     std::uint16_t* link = &table.first_of[universe];
     for (; *link != 0; link = &table.rows[*link - 1].next)
@@ -210,6 +212,12 @@ void start_source_table(source_table& table)
     table.first_of.assign(0x10000, 0);
     table.senders.assign(most_listed_sources, {});
     table.beyond = fingerprint_set(most_sources_beyond);
+}
+
+void watch_source_universe(source_table& table, std::uint16_t universe)
+{
+    table.all = false;
+    table.wanted.set(universe);
 }
 
 source_row* note_artdmx(source_table& table, std::uint16_t universe, const packet_source& from, std::uint8_t sequence,

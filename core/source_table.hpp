@@ -13,6 +13,7 @@
 #include "e131.hpp"
 
 #include <array>
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -105,6 +106,8 @@ struct artnet_sender {
 
 struct source_table {
     bool enabled = false;
+    bool all = true;             // every universe, or only those wanted
+    std::bitset<0x10000> wanted; // when not all
     std::vector<source_row> rows;
     std::vector<std::uint16_t> first_of; // per universe: index + 1 of its first row
     std::vector<artnet_sender> senders;
@@ -113,11 +116,13 @@ struct source_table {
     std::int64_t next_sweep = 0;
 };
 
-// Makes the room: from now on the table takes what it is given.
+// Makes the room: from now on the table takes what it is given, of every
+// universe or, once one is watched, of those watched only.
 void start_source_table(source_table& table);
+void watch_source_universe(source_table& table, std::uint16_t universe);
 
 // Takes an ArtDmx of `universe` from `from` at `now` (ns): its row, or null
-// when there was no room for it. A sequence of 0 is "not used" and never a
+// for a universe not watched or when there was no room for it. A sequence of 0 is "not used" and never a
 // gap; otherwise a packet is in order when it follows the last one of its
 // row, or the last one its sender sent on any universe, counting 1 to 255.
 source_row* note_artdmx(source_table& table, std::uint16_t universe, const packet_source& from, std::uint8_t sequence,

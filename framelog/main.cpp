@@ -119,7 +119,7 @@ int main(int argc, char* argv[])
     unique_file file = open_recording(settings, status);
     if (!file)
         return status;
-    track_sources(receiver);
+    track_sources(receiver, recorded_universes(settings), settings.record_all);
     receiver.report_node_address = true;
     if (settings.net.answer_polls && settings.record_all)
         answer_polls(receiver, "framelog", universe_not_given, true);

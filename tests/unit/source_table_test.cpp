@@ -86,4 +86,7 @@ TEST(SourceTable, RatesGapsStatesAgingAndTheBoundOnAMadeUpClock)
         EXPECT_EQ(packet_rate(*row, now), step.rate) << name;
         EXPECT_STREQ(state_name(state_of(table, *row, now)), step.state) << name;
     }
+    watch_source_universe(table, 1);
+    EXPECT_NE(note_artdmx(table, 1, {}, 0, {}, 0), nullptr);
+    EXPECT_EQ(note_artdmx(table, 2, {}, 0, {}, 0), nullptr) << "a universe not watched";
 }
