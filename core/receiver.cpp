@@ -106,9 +106,7 @@ bool take_sacn(dmx_receiver& receiver, std::span<const std::uint8_t> datagram, c
         // Noted before the merge, which passes over a packet that comes late
         // or twice (a gap all the same) and those of other start codes or
         // preview data (which carry the source's sequence too).
-        source_row* row = receiver.sources.enabled
-            ? note_e131(receiver.sources, packet, from, now)
-            : nullptr;
+        source_row* row = receiver.sources.enabled ? note_e131(receiver.sources, packet, from, now) : nullptr;
         const universe_merge* merged = take_e131_data(sacn.merge, packet, source.sin_addr, now);
         if (merged == nullptr)
             return false;
