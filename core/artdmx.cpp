@@ -54,6 +54,11 @@ bool parse_artdmx(std::span<const std::uint8_t> packet, std::uint16_t& out_unive
     return true;
 }
 
+std::uint8_t artdmx_sequence(std::span<const std::uint8_t> packet)
+{
+    return packet[12];
+}
+
 void build_artsync(std::span<std::uint8_t, artsync_size> packet)
 {
     std::ranges::copy(artnet_id, packet.begin());

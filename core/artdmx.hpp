@@ -28,6 +28,10 @@ void build_artdmx(std::span<std::uint8_t> packet, std::size_t& out_length, std::
 bool parse_artdmx(std::span<const std::uint8_t> packet, std::uint16_t& out_universe,
     std::span<std::uint8_t, channels_per_universe> out_data, std::size_t& out_data_length);
 
+// The Sequence field of a well-formed ArtDmx: 1 to 255 in turn, or 0 from a
+// sender that does not number its packets.
+std::uint8_t artdmx_sequence(std::span<const std::uint8_t> packet);
+
 constexpr std::size_t artsync_size = 14;
 
 // The whole ArtSync: the ID, OpCode 0x5200 (low byte first), ProtVer 14 (high

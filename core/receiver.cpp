@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -66,6 +67,22 @@ void hand_over(dmx_receiver& receiver, const universe_merge& merged, bool from_p
     receiver.sacn.last = &merged;
 }
 
+void tell_sender(dmx_receiver& receiver, const packet_source& from, std::string_view name, source_row* row)
+{
+    receiver.sender = from;
+    receiver.sender_name = name;
+    receiver.sender_gaps = row == nullptr ? 0 : row->gaps - std::exchange(row->gaps_told, row->gaps);
+}
+
+packet_source sender_of(const sockaddr_in& source, source_protocol protocol)
+{
+    packet_source from;
+    from.protocol = protocol;
+    from.address = source.sin_addr;
+    from.port = ntohs(source.sin_port);
+    return from;
+}
+
 bool join_universe(sacn_reception& sacn, int sock, std::uint16_t universe)
 {
     if (sacn.joined.test(universe))
@@ -82,10 +99,20 @@ bool take_sacn(dmx_receiver& receiver, std::span<const std::uint8_t> datagram, c
     sacn_reception& sacn = receiver.sacn;
     e131_data packet;
     if (parse_e131_data(datagram, packet)) {
-        const universe_merge* merged = take_e131_data(sacn.merge, packet, source.sin_addr, monotonic_ns());
-        if (merged != nullptr)
-            hand_over(receiver, *merged, true);
-        return merged != nullptr;
+        const std::int64_t now = monotonic_ns();
+        packet_source from = sender_of(source, source_protocol::sacn);
+        from.cid = packet.cid;
+        from.priority = packet.priority;
+        // Noted before the merge, which passes over a packet that comes late
+        // or twice (a gap all the same) and those of other start codes or
+        // preview data (which carry the source's sequence too).
+        source_row* row = receiver.sources.enabled ? note_e131(receiver.sources, packet, from, now) : nullptr;
+        const universe_merge* merged = take_e131_data(sacn.merge, packet, source.sin_addr, now);
+        if (merged == nullptr)
+            return false;
+        hand_over(receiver, *merged, true);
+        tell_sender(receiver, from, packet.source_name, row);
+        return true;
     }
     e131_discovery page;
     if (!sacn.discover || !parse_e131_discovery(datagram, page))
@@ -181,6 +208,13 @@ void print_bind_hints(int port)
     std::fprintf(stderr, "  - Stopping the other process using port %d\n", port);
 }
 
+void track_sources(dmx_receiver& receiver, std::span<const std::uint16_t> universes, bool all_universes)
+{
+    start_source_table(receiver.sources);
+    for (const std::uint16_t universe : all_universes ? std::span<const std::uint16_t>() : universes)
+        watch_source_universe(receiver.sources, universe);
+}
+
 void answer_polls(dmx_receiver& receiver, const char* program, std::uint16_t universe, bool all_universes)
 {
     start_node(receiver.node, program, universe, all_universes);
@@ -248,8 +282,15 @@ receive_event next_frame(dmx_receiver& receiver, std::span<pollfd> also_watch, i
         }
         std::size_t data_length = 0;
         if (parse_artdmx(datagram, receiver.universe, receiver.data, data_length)) {
-            note_frame(receiver.node, receiver.universe, monotonic_ns());
+            const std::int64_t arrival = monotonic_ns();
+            note_frame(receiver.node, receiver.universe, arrival);
             receiver.levels = std::span(receiver.data).first(data_length);
+            if (receiver.sources.enabled) {
+                const packet_source from = sender_of(source, source_protocol::artnet);
+                tell_sender(receiver, from, {},
+                    note_artdmx(receiver.sources, receiver.universe, from, artdmx_sequence(datagram), receiver.levels,
+                        arrival));
+            }
             return receive_event::frame;
         }
         take_poll(receiver.node, datagram, source, monotonic_ns());

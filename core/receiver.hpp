@@ -14,12 +14,14 @@
 #include "node.hpp"
 #include "options.hpp"
 #include "signals.hpp"
+#include "source_table.hpp"
 
 #include <array>
 #include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 // The most that one receive takes: an ArtDmx is at most 530 bytes. Under
 // sACN a discovery page is the longest packet, and one byte more marks a
@@ -55,6 +57,14 @@ struct dmx_receiver {
     std::array<std::uint8_t, sacn_receive_buffer_size> datagram{};
     std::array<std::uint8_t, channels_per_universe> data{};
     sacn_reception sacn;
+    // Once track_sources was called: who sends, and who sent the last
+    // frame's packet, with the raw name of an sACN source (valid until the
+    // next call) and the sequence gaps of its row since the row's frame
+    // before (none when the table had no room for it).
+    source_table sources;
+    packet_source sender;
+    std::string_view sender_name;
+    unsigned long long sender_gaps = 0;
 };
 
 enum class receiver_opening { opened, failed, bind_failed };
@@ -82,6 +92,10 @@ void print_sacn_line(std::FILE* out, const dmx_receiver& receiver, const network
 void answer_polls(dmx_receiver& receiver, const char* program, std::uint16_t universe, bool all_universes);
 // The same for a list of universes.
 void answer_polls(dmx_receiver& receiver, const char* program, std::span<const std::uint16_t> universes);
+
+// From now on every ArtDmx (or sACN data packet) of `universes`, or of every
+// universe, is noted in `receiver.sources` as it comes.
+void track_sources(dmx_receiver& receiver, std::span<const std::uint16_t> universes, bool all_universes);
 
 enum class receive_event {
     frame,     // an ArtDmx, or an sACN merge: `universe` and `levels` hold it

@@ -69,6 +69,21 @@ screen_layout choose_layout(screen_mode mode, std::size_t count, terminal_size s
     return layout;
 }
 
+screen_layout choose_sources_layout(std::size_t count, terminal_size size)
+{
+    screen_layout layout;
+    layout.per_row = 1;
+    layout.total_rows = layout.visible_rows = count;
+    if (!size.known())
+        return layout;
+    layout.fitted = true;
+    layout.too_small = too_small(screen_mode::numbers, size);
+    layout.columns = size.columns;
+    layout.rows = size.rows;
+    layout.visible_rows = std::min(count, static_cast<std::size_t>(std::max(size.rows - frame_lines, 1)));
+    return layout;
+}
+
 std::size_t scroll_rows(const screen_layout& layout, std::size_t first_row, long delta)
 {
     const auto last_first = static_cast<long>(layout.total_rows - layout.visible_rows);

@@ -41,6 +41,10 @@ struct screen_layout {
 };
 
 screen_layout choose_layout(screen_mode mode, std::size_t count, terminal_size size);
+// The sources screen: a line per source, cut to the width and in a window
+// of the lines that fit where the size is known, all of them otherwise; too
+// small where the numbers screen would be.
+screen_layout choose_sources_layout(std::size_t count, terminal_size size);
 // The window's first row, moved by `delta` rows and kept within the rows
 // there are (the last row at the bottom at most).
 std::size_t scroll_rows(const screen_layout& layout, std::size_t first_row, long delta);

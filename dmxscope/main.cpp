@@ -126,6 +126,7 @@ int main(int argc, char* argv[])
             print_bind_hints(settings.net.port);
         return 1;
     }
+    track_sources(receiver, std::span(&settings.universe_filter, 1), settings.all_universes);
     if (settings.net.answer_polls)
         answer_polls(receiver, "dmxscope", settings.universe_filter, settings.all_universes);
     print_report(settings, receiver);

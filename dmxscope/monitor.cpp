@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <optional>
 #include <span>
 
 #include <unistd.h>
@@ -19,6 +20,11 @@ constexpr int ctrl_c_key = 3;
 // No screen is drawn sooner than this after the one before: about 60 a
 // second, as fast as anyone can read, while every datagram is still taken.
 constexpr std::int64_t screen_interval_ns = 16'000'000;
+// The sources screen changes with every packet of every source: drawn at
+// most ten times a second, and once a second when nothing came, so that the
+// times since the last packets go on.
+constexpr std::int64_t sources_interval_ns = 100'000'000;
+constexpr std::int64_t sources_refresh_ns = 1'000'000'000;
 // Datagrams taken in one go before the keys and the screen get their turn.
 constexpr int datagrams_per_pass = 1024;
 
@@ -34,8 +40,11 @@ struct monitor_loop {
     raw_terminal& terminal;
     dmx_receiver& receiver;
     terminal_size size = read_terminal_size();
-    std::size_t screen_count = 0; // channels on the screen now
-    std::size_t first_row = 0;    // of the window, when the rows do not fit
+    std::size_t screen_count = 0;                                // channels on the screen now
+    std::size_t first_row = 0;                                   // of the window, when the rows do not fit
+    std::size_t sources_first_row = 0;                           // the same on the sources screen
+    std::array<const source_row*, most_listed_sources> listed{}; // the sources screen's rows
+    std::size_t listed_count = 0;
     bool keyboard_open = true;
     key_reader keys;
     bool changed = false;         // accepted packets not drawn yet
@@ -43,21 +52,75 @@ struct monitor_loop {
     clipboard_export export_job;
 };
 
-screen_layout current_layout(const monitor_loop& loop)
+// The rows of the sources screen now, in order.
+void list_rows(monitor_loop& loop, std::int64_t now)
+{
+    loop.listed_count = list_sources(
+        loop.receiver.sources, now, loop.settings.all_universes, loop.settings.universe_filter, loop.listed);
+}
+
+screen_layout levels_layout(const monitor_loop& loop)
 {
     return choose_layout(loop.state.display_mode, loop.screen_count, loop.size);
 }
 
+screen_layout current_layout(const monitor_loop& loop)
+{
+    return loop.state.sources_screen ? choose_sources_layout(loop.listed_count, loop.size) : levels_layout(loop);
+}
+
+// The window's first row on the screen shown.
+std::size_t& first_row(monitor_loop& loop)
+{
+    return loop.state.sources_screen ? loop.sources_first_row : loop.first_row;
+}
+
+void draw_sources(monitor_loop& loop, std::int64_t now)
+{
+    const source_table& table = loop.receiver.sources;
+    sources_view view;
+    view.rows = std::span(loop.listed).first(loop.listed_count);
+    view.table = &table;
+    view.now = now;
+    view.all = loop.settings.all_universes;
+    view.universe = loop.settings.universe_filter;
+    view.beyond = sources_beyond(table);
+    view.beyond_more = table.beyond.full();
+    const screen_layout layout = current_layout(loop);
+    loop.sources_first_row = scroll_rows(layout, loop.sources_first_row, 0);
+    display_sources(stdout, loop.state, view, layout, loop.sources_first_row);
+}
+
 void redraw(monitor_loop& loop)
 {
-    if (!loop.state.data_received)
-        return;
-    const screen_layout layout = current_layout(loop);
-    loop.first_row = scroll_rows(layout, loop.first_row, 0);
-    display_screen(stdout, loop.state, loop.state.current_universe, loop.state.dmx_data, loop.screen_count, layout,
-        loop.first_row);
+    const std::int64_t now = monotonic_ns();
+    if (loop.state.sources_screen) {
+        list_rows(loop, now);
+        draw_sources(loop, now);
+    } else {
+        if (!loop.state.data_received)
+            return;
+        if (!loop.state.sacn.shown) {
+            const universe_senders senders = artnet_senders(loop.receiver.sources, loop.state.current_universe, now);
+            loop.state.senders = senders.count;
+            loop.state.levels_differ = senders.levels_differ;
+        }
+        const screen_layout layout = current_layout(loop);
+        loop.first_row = scroll_rows(layout, loop.first_row, 0);
+        display_screen(stdout, loop.state, loop.state.current_universe, loop.state.dmx_data, loop.screen_count, layout,
+            loop.first_row);
+    }
     loop.changed = false;
-    loop.last_screen = monotonic_ns();
+    loop.last_screen = now;
+}
+
+// Whether a screen is due: on the levels screen, packets not drawn yet; on
+// the sources screen, those or the time.
+bool screen_due(const monitor_loop& loop, std::int64_t now)
+{
+    if (!loop.state.sources_screen)
+        return loop.changed && now - loop.last_screen >= screen_interval_ns;
+    return now - loop.last_screen >= (loop.changed ? sources_interval_ns : sources_refresh_ns);
 }
 
 // The arrow, page and Home/End keys, and j/k: they move the window of a
@@ -90,9 +153,10 @@ void scroll(monitor_loop& loop, key_kind kind)
         delta = all;
         break;
     }
-    const std::size_t first_row = scroll_rows(layout, loop.first_row, delta);
-    if (first_row != loop.first_row) {
-        loop.first_row = first_row;
+    std::size_t& first = first_row(loop);
+    const std::size_t moved = scroll_rows(layout, first, delta);
+    if (moved != first) {
+        first = moved;
         redraw(loop);
     }
 }
@@ -103,11 +167,28 @@ void toggle_mode(monitor_loop& loop)
 {
     monitor_state& state = loop.state;
     // The first channel on the screen stays the first in the other mode.
-    const std::size_t first_channel = loop.first_row * current_layout(loop).per_row;
+    const std::size_t first_channel = loop.first_row * levels_layout(loop).per_row;
     state.display_mode = state.display_mode == screen_mode::numbers ? screen_mode::bar_graph : screen_mode::numbers;
     loop.screen_count = channels_per_universe;
-    loop.first_row = first_channel / current_layout(loop).per_row;
+    loop.first_row = first_channel / levels_layout(loop).per_row;
     redraw(loop);
+}
+
+// 's': the sources screen, or back to the levels; 'b' and 'n' on the
+// sources screen go back to the bar graph and to the numbers. Before the
+// first packet the levels screen has nothing to show: the screen is cleared.
+void switch_screen(monitor_loop& loop, std::optional<screen_mode> mode)
+{
+    monitor_state& state = loop.state;
+    state.sources_screen = !state.sources_screen;
+    if (!state.sources_screen && !state.data_received) {
+        clear_screen(stdout);
+        std::fflush(stdout);
+    }
+    if (!state.sources_screen && mode && *mode != state.display_mode)
+        toggle_mode(loop);
+    else
+        redraw(loop);
 }
 
 // 'c': one export at a time; a key pressed while one runs starts none.
@@ -132,10 +213,23 @@ bool handle_key(key_press press, monitor_loop& loop)
         return true;
     }
     const bool sized = loop.size.known();
+    const bool sources = loop.state.sources_screen;
     switch (press.byte) {
     case 'b':
     case 'B':
-        toggle_mode(loop);
+        if (sources)
+            switch_screen(loop, screen_mode::bar_graph);
+        else
+            toggle_mode(loop);
+        return true;
+    case 'n':
+    case 'N':
+        if (sources)
+            switch_screen(loop, screen_mode::numbers);
+        return true;
+    case 's':
+    case 'S':
+        switch_screen(loop, std::nullopt);
         return true;
     case 'c':
     case 'C':
@@ -220,9 +314,9 @@ void answer_terminal_signals(monitor_loop& loop)
         const terminal_size size = read_terminal_size();
         if (size != loop.size) {
             // The first channel on the screen stays the first at the new size.
-            const std::size_t first_channel = loop.first_row * current_layout(loop).per_row;
+            const std::size_t first_channel = loop.first_row * levels_layout(loop).per_row;
             loop.size = size;
-            loop.first_row = first_channel / current_layout(loop).per_row;
+            loop.first_row = first_channel / levels_layout(loop).per_row;
             redraw(loop);
         }
     }
@@ -233,9 +327,12 @@ void answer_terminal_signals(monitor_loop& loop)
 int wait_ms(const monitor_loop& loop, std::int64_t now)
 {
     const int wait = export_wait_ms(loop.export_job, now);
-    if (!loop.changed)
+    if (!loop.changed && !loop.state.sources_screen)
         return wait;
-    const int until_due = ms_until(loop.last_screen + screen_interval_ns, now);
+    const std::int64_t interval = !loop.state.sources_screen ? screen_interval_ns
+        : loop.changed                                       ? sources_interval_ns
+                                                             : sources_refresh_ns;
+    const int until_due = ms_until(loop.last_screen + interval, now);
     return wait == no_timeout ? until_due : std::min(wait, until_due);
 }
 
@@ -285,7 +382,7 @@ void run_monitor(const monitor_settings& settings, monitor_state& state, raw_ter
             break;
         }
         continue_running_export(loop.export_job);
-        if (loop.changed && monotonic_ns() - loop.last_screen >= screen_interval_ns)
+        if (screen_due(loop, monotonic_ns()))
             redraw(loop);
         if (!take_datagrams(loop))
             break;

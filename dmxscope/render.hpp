@@ -6,6 +6,7 @@
 #include "artdmx.hpp"
 #include "e131.hpp"
 #include "layout.hpp"
+#include "source_table.hpp"
 
 #include <array>
 #include <cstddef>
@@ -37,6 +38,25 @@ struct monitor_state {
     // the receive side counts them; the title shows them once there are any.
     unsigned long long datagrams_lost = 0;
     sacn_sources sacn;
+    // Art-Net: the sources that sent the universe shown within the last
+    // second, told in the title when there are two or more, and whether
+    // their last levels differ.
+    std::size_t senders = 0;
+    bool levels_differ = false;
+    bool sources_screen = false; // 's': who sends instead of the levels
+};
+
+// What the sources screen shows: its rows in order, the table their sACN
+// states come from, the time that ages them, and the sources counted beyond
+// the table's bound.
+struct sources_view {
+    std::span<const source_row* const> rows;
+    const source_table* table = nullptr;
+    std::int64_t now = 0;
+    bool all = true; // every universe, or only `universe`
+    std::uint16_t universe = 0;
+    std::size_t beyond = 0;
+    bool beyond_more = false; // more than could be counted
 };
 
 using dmx_levels = std::span<const std::uint8_t, channels_per_universe>;
@@ -55,6 +75,16 @@ void clear_screen(std::FILE* out);
 // line that says the terminal is too small.
 void display_screen(std::FILE* out, const monitor_state& state, std::uint16_t universe, dmx_levels levels,
     std::size_t count, const screen_layout& layout, std::size_t first_row);
+
+// The sources screen as `layout` says (from choose_sources_layout), flushed
+// at its end: a line per row from `first_row` on, with the universe, the
+// protocol, the address and port, under sACN the source's name and
+// priority, the rate, the seconds since the last packet, the gaps, the
+// channels and under sACN the state, each column as wide as its widest
+// entry; fitted to a terminal, the names are cut so that the lines fit
+// where they can.
+void display_sources(std::FILE* out, const monitor_state& state, const sources_view& view, const screen_layout& layout,
+    std::size_t first_row);
 
 // The clipboard text: "Universe,Channel,Value" and one line per channel from
 // 1 to `count`. False when a write failed.

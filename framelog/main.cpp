@@ -45,6 +45,9 @@ int record(dmx_receiver& receiver, std::FILE* file, recorder& rec)
             continue;
         const frame_taken taken
             = take_frame(rec, file, receiver.universe, receiver.levels, get_time_ms(), receiver.from_packet);
+        if (taken != frame_taken::passed_over && receiver.from_packet)
+            note_sender(
+                rec.counts.senders, receiver.sender, receiver.sender_name, receiver.universe, receiver.sender_gaps);
         if (taken == frame_taken::write_failed) {
             // A stop request that cut short a write to a slow reader is a
             // stop like any other.
@@ -116,6 +119,7 @@ int main(int argc, char* argv[])
     unique_file file = open_recording(settings, status);
     if (!file)
         return status;
+    track_sources(receiver, recorded_universes(settings), settings.record_all);
     receiver.report_node_address = true;
     if (settings.net.answer_polls && settings.record_all)
         answer_polls(receiver, "framelog", universe_not_given, true);

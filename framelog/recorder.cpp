@@ -1,6 +1,7 @@
 #include "recorder.hpp"
 
 #include "clock.hpp"
+#include "e131_merge.hpp"
 #include "frame_csv.hpp"
 #include "notices.hpp"
 #include "show_csv.hpp"
@@ -11,6 +12,9 @@
 #include <array>
 #include <cerrno>
 #include <string_view>
+#include <tuple>
+
+#include <arpa/inet.h>
 #include <unistd.h>
 
 std::int64_t get_time_ms()
@@ -74,10 +78,88 @@ void remember_row(recorder& rec, std::uint16_t slot, std::span<const std::uint8_
         rec.counts.universes_recorded = rec.last.all().size();
 }
 
+// " 1, 2, 7-9": runs of three or more universes as their first and last.
+void print_universe_list(std::FILE* out, const std::bitset<0x10000>& universes)
+{
+    const char* separator = " ";
+    for (std::size_t u = 0; u < universes.size(); ++u) {
+        if (!universes.test(u))
+            continue;
+        std::size_t last = u;
+        while (last + 1 < universes.size() && universes.test(last + 1))
+            ++last;
+        if (last >= u + 2) {
+            std::fprintf(out, "%s%zu-%zu", separator, u, last);
+        } else {
+            for (std::size_t v = u; v <= last; ++v, separator = ", ")
+                std::fprintf(out, "%s%zu", separator, v);
+        }
+        separator = ", ";
+        u = last;
+    }
+}
+
+void print_source_line(std::FILE* out, const reported_source& source)
+{
+    std::array<char, INET_ADDRSTRLEN> address{};
+    ::inet_ntop(AF_INET, &source.from.address, address.data(), address.size());
+    if (source.from.protocol == source_protocol::sacn)
+        std::fprintf(out, "Source \"%s\" %s (sACN, priority %d):", source.name.data(), address.data(),
+            static_cast<int>(source.from.priority));
+    else
+        std::fprintf(out, "Source %s:%d (Art-Net):", address.data(), static_cast<int>(source.from.port));
+    std::fprintf(out, " universe%s", source.universes.count() == 1 ? "" : "s");
+    print_universe_list(out, source.universes);
+    std::fprintf(out, "; %llu packet%s; %llu sequence gap%s\n", source.packets, source.packets == 1 ? "" : "s",
+        source.gaps, source.gaps == 1 ? "" : "s");
+}
+
+void print_sources(std::FILE* out, const source_report& report)
+{
+    std::array<const reported_source*, most_reported_sources> sorted{};
+    const std::size_t count = std::min(report.sources.size(), sorted.size());
+    for (std::size_t i = 0; i < count; ++i)
+        sorted[i] = &report.sources[i];
+    const auto key = [](const reported_source* source) {
+        return std::tuple(ntohl(source->from.address.s_addr), source->from.port, source->from.cid);
+    };
+    std::sort(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(count),
+        [&key](const reported_source* a, const reported_source* b) { return key(a) < key(b); });
+    for (std::size_t i = 0; i < count; ++i)
+        print_source_line(out, *sorted[i]);
+    if (report.more.size() != 0)
+        std::fprintf(out, "and %s%zu more\n", report.more.full() ? "at least " : "", report.more.size());
+}
+
 } // namespace
+
+void note_sender(source_report& report, const packet_source& from, std::string_view raw_name, std::uint16_t universe,
+    unsigned long long gaps)
+{
+    std::vector<reported_source>& sources = report.sources;
+    if (report.last >= sources.size() || !same_source(sources[report.last].from, from)) {
+        const auto known = std::ranges::find_if(
+            sources, [&from](const reported_source& source) { return same_source(source.from, from); });
+        if (known == sources.end() && sources.size() == most_reported_sources) {
+            report.more.note(source_fingerprint(from), 0);
+            return;
+        }
+        if (known == sources.end()) {
+            sources.emplace_back();
+            copy_shown_name(raw_name, sources.back().name);
+        }
+        report.last = known == sources.end() ? sources.size() - 1 : static_cast<std::size_t>(known - sources.begin());
+    }
+    reported_source& source = sources[report.last];
+    source.from = from;
+    source.universes.set(universe);
+    ++source.packets;
+    source.gaps += gaps;
+}
 
 void start_recorder(recorder& rec, const recorder_settings& settings)
 {
+    rec.counts.senders.sources.reserve(most_reported_sources);
     rec.per_universe = settings.show_file;
     rec.sacn = settings.net.sacn;
     rec.counts.sacn = settings.net.sacn;
@@ -207,4 +289,5 @@ void print_shutdown_report(const recording_counts& counts)
         std::fprintf(stderr, "Efficiency: %.1f%% reduction (recorded %llu of %llu packets)\n", 100.0 * (1.0 - share),
             counts.frames_recorded, counts.packets_received);
     }
+    print_sources(stderr, counts.senders);
 }

@@ -13,11 +13,32 @@
 #include "settings.hpp"
 #include "universe_frames.hpp"
 
+#include <array>
 #include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <string_view>
+#include <vector>
+
+// The closing report's sources, each with the universes, packets and
+// sequence gaps it brought: the first 16 seen in full, the rest counted.
+constexpr std::size_t most_reported_sources = 16;
+
+struct reported_source {
+    packet_source from;                      // with the last packet's address and priority
+    std::array<char, e131_name_size> name{}; // sACN: as its first packet named it, fit to show
+    std::bitset<0x10000> universes;
+    unsigned long long packets = 0;
+    unsigned long long gaps = 0;
+};
+
+struct source_report {
+    std::vector<reported_source> sources; // room made at the start
+    std::size_t last = 0;                 // the one the last packet came from
+    fingerprint_set more{most_sources_beyond};
+};
 
 // What the reports count.
 struct recording_counts {
@@ -29,6 +50,7 @@ struct recording_counts {
     bool sacn = false;                       // -E: the sources are told too
     std::size_t sources_seen = 0;            // sACN CIDs
     unsigned long long sources_ignored = 0;  // sACN sources beyond the bound of a universe
+    source_report senders;
 };
 
 struct recorder {
@@ -63,6 +85,12 @@ enum class frame_taken {
 frame_taken take_frame(recorder& rec, std::FILE* file, std::uint16_t universe, std::span<const std::uint8_t> levels,
     std::int64_t now_ms, bool from_packet = true);
 
+// Counts a packet that the recorder took (a frame not passed over) for the
+// report's line of the source that sent it: `raw_name` is the sACN name as
+// the packet had it, `gaps` the sequence gaps since the source's last one.
+void note_sender(source_report& report, const packet_source& from, std::string_view raw_name, std::uint16_t universe,
+    unsigned long long gaps);
+
 // The monotonic clock in whole milliseconds.
 std::int64_t get_time_ms();
 
@@ -76,4 +104,6 @@ void drop_partial_row(std::FILE* file, long complete_size);
 // With -N, the node's line follows the port's; with -E, the sACN line.
 void print_startup_report(const recorder_settings& settings, const dmx_receiver& receiver);
 void print_status(const recording_counts& counts, std::uint16_t universe, std::size_t length);
+// Ends with a line per source, the first 16 seen sorted by address, then
+// "and N more".
 void print_shutdown_report(const recording_counts& counts);

@@ -2,12 +2,15 @@
 // and fitted to a terminal, and written as clipboard text. The screens must
 // stay within their geometry (no line wider than a bar line, or than the
 // terminal when fitted) and the text must have one line per channel. Under
-// sACN the levels double as the winning source's name in the title.
+// sACN the levels double as the winning source's name in the title, and on
+// the sources screen.
 #include "artdmx.hpp"
 #include "e131_merge.hpp"
 #include "render.hpp"
+#include "source_table.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <span>
@@ -96,5 +99,41 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     measure(file, widest, lines);
     if (lines != length + 1)
         std::abort();
+
+    // The sources screen of a table that took the datagram as Art-Net and,
+    // the levels being a name, as sACN, drawn full and fitted.
+    source_table table;
+    start_source_table(table);
+    packet_source from;
+    from.port = static_cast<std::uint16_t>(data[10] << 8 | data[11]);
+    from.address.s_addr = static_cast<std::uint32_t>(data[13]) << 24 | data[12];
+    const auto levels = std::span<const std::uint8_t>(state.dmx_data).first(length);
+    note_artdmx(table, universe, from, data[12], levels, 0);
+    from.protocol = source_protocol::sacn;
+    from.priority = data[13];
+    const e131_data packet{{},
+        std::string_view(reinterpret_cast<const char*>(levels.data()), std::min<std::size_t>(length, 63)), data[13], 0,
+        data[12], 0, static_cast<std::uint16_t>(1 + universe % highest_e131_universe), 0, levels};
+    note_e131(table, packet, from, 1'000'000'000LL * data[11]);
+    std::array<const source_row*, most_listed_sources> listed{};
+    sources_view view;
+    view.rows = std::span(listed).first(list_sources(table, 2'000'000'000, true, 0, listed));
+    view.table = &table;
+    view.now = 2'000'000'000;
+    for (const bool sacn : {false, true}) {
+        state.sacn.shown = sacn;
+        for (const terminal_size screen : {terminal_size{}, terminal}) {
+            const screen_layout layout = choose_sources_layout(view.rows.size(), screen);
+            file = scratch();
+            display_sources(file, state, view, layout, data[13]);
+            measure(file, widest, lines, true);
+            if (layout.too_small)
+                continue;
+            if (layout.fitted ? widest > static_cast<std::size_t>(terminal.columns)
+                        || lines >= static_cast<std::size_t>(terminal.rows)
+                              : lines != 7 + view.rows.size())
+                std::abort();
+        }
+    }
     return 0;
 }

@@ -10,8 +10,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -330,7 +332,7 @@ TEST(DmxscopeE2E, FilterDropsOtherUniversesAndKeysSwitchTheMode)
         clear + "Art-Net Monitor - Universe 7 (Packets: 1) [Numbers Mode]\n" + dashes
             + "Ch:     0    1    2    3    4 \n" + dashes + "\033[36m   0:    0    7   99  128  255 "
             + std::string(55, ' ') + "\033[0m\n" + dashes
-            + "Press 'b' to toggle bar graph | 'c' to copy CSV | Ctrl+C to exit\n"
+            + "Press 'b' to toggle bar graph | 'c' to copy CSV | 's' for sources | Ctrl+C to exit\n"
               "\033[36mhttps://dmxkit.example.org\n\033[0m");
     send(port, 256 + 7, {9}); // Net byte 1: never passes a filter
     send(port, 7, std::vector<std::uint8_t>(24, 50));
@@ -706,5 +708,42 @@ TEST(DmxscopeE2E, ABurstIsCountedInFullAndDrawnInFewScreens)
     for (std::size_t at = m.screen.find(clear); at != std::string::npos; at = m.screen.find(clear, at + 1))
         ++screens;
     EXPECT_LT(screens, 200u) << "one screen per datagram would be 2560";
+    EXPECT_EQ(m.stop(SIGINT), 0);
+}
+
+// Two senders on one universe: the title warns of them, 's' lists them
+// (redrawn without packets too) and 'b' goes back to the bar graph.
+TEST(DmxscopeE2E, TwoSendersOnAUniverseAreWarnedOfAndListed)
+{
+    std::optional<udp_capture> a, b;
+    try {
+        a.emplace("127.0.0.2");
+        b.emplace("127.0.0.3");
+    } catch (const std::runtime_error&) {
+        GTEST_SKIP() << "127.0.0.2 and 127.0.0.3 cannot be bound here";
+    }
+    const int port = free_udp_port();
+    monitor m({"-p", std::to_string(port), "-n"});
+    ASSERT_TRUE(m.wait_for("\n\n"));
+    a->send_to(port, artdmx_packet(1, {10, 20}, 1));
+    b->send_to(port, artdmx_packet(1, {10, 20}, 1));
+    ASSERT_TRUE(m.wait_for_screen("Universe 1 - 2 sources (Packets: 2)"));
+    a->send_to(port, artdmx_packet(1, {10, 20}, 2));
+    b->send_to(port, artdmx_packet(1, {10, 21}, 3));
+    ASSERT_TRUE(m.wait_for_screen("Universe 1 - 2 sources, levels differ (Packets: 4)"));
+    m.type("s");
+    ASSERT_TRUE(m.wait_for_screen("Art-Net Monitor - Sources: 2 (Packets: 4)\n"));
+    const std::size_t drawn = m.screen.size();
+    ASSERT_TRUE(m.wait_for_screen_after(drawn, 3000)) << "redrawn once a second";
+    const auto lines = screen_lines(m.last_screen());
+    ASSERT_GE(lines.size(), 6u);
+    EXPECT_EQ(lines[2], "Univ  Proto    Address:port     Rate   Last  Gaps    Ch");
+    for (const auto& [line, address, gaps] : {std::tuple(lines[4], "127.0.0.2:" + std::to_string(a->port()), 0),
+             std::tuple(lines[5], "127.0.0.3:" + std::to_string(b->port()), 1)}) {
+        EXPECT_EQ(line.rfind("   1  Art-Net  " + address + "  ", 0), 0u) << line;
+        EXPECT_EQ(line.substr(line.size() - 12), "  gaps " + std::to_string(gaps) + "   2") << line;
+    }
+    m.type("b");
+    ASSERT_TRUE(m.wait_for_screen("(Packets: 4) [Bar Graph Mode]"));
     EXPECT_EQ(m.stop(SIGINT), 0);
 }

@@ -122,7 +122,9 @@ TEST(FramelogE2E, RecordsChangesOnlyWithTheirDelaysAndReports)
             + report_end
             + "Frames recorded: 4 | Packets: 5 (Universe 1, 0 channels)   \nRecording stopped.\n"
               "Frames recorded: 4 (only changes)\nPackets received: 5\n"
-              "Efficiency: 20.0% reduction (recorded 4 of 5 packets)\n");
+              "Efficiency: 20.0% reduction (recorded 4 of 5 packets)\n"
+              "Source 127.0.0.1:"
+            + std::to_string(sending_port()) + " (Art-Net): universes 1, 2; 5 packets; 3 sequence gaps\n");
 }
 
 TEST(FramelogE2E, HundredIdenticalPacketsMakeOneRow)
@@ -422,6 +424,48 @@ TEST(FramelogE2E, SacnSourcesAreRecordedAsTheirMerge)
             {0, 2000, ",63999"}});
     EXPECT_NE(r.p->err().find("Packets received: 8\nUniverses recorded: 2\nsACN sources seen: 3\n"), std::string::npos)
         << r.p->err();
+    EXPECT_NE(r.p->err().find("\nSource \"A\" 127.0.0.1 (sACN, priority 100): universe 1; 2 packets; 1 sequence gap\n"
+                              "Source \"B\" 127.0.0.1 (sACN, priority 100): universe 1; 3 packets; 0 sequence gaps\n"
+                              "Source \"C\" 127.0.0.1 (sACN, priority 150): universes 1, 63999; 3 packets; 0 sequence "
+                              "gaps\n"),
+        std::string::npos);
+}
+
+// Two senders, one counting through 0 over two universes, then sixteen
+// more from ports of their own: the first 16 seen are named.
+TEST(FramelogE2E, TheReportNamesEachSourceUpTo16)
+{
+    std::optional<udp_capture> a, b;
+    try {
+        a.emplace("127.0.0.2");
+        b.emplace("127.0.0.3");
+    } catch (const std::runtime_error&) {
+        GTEST_SKIP() << "127.0.0.2 and 127.0.0.3 cannot be bound here";
+    }
+    recording r({"-U"});
+    const struct {
+        const udp_capture* from;
+        std::uint16_t universe;
+        std::uint8_t sequence;
+    } packets[] = {{&*a, 1, 254}, {&*a, 2, 255}, {&*b, 1, 5}, {&*a, 1, 0}, {&*a, 2, 1}, {&*b, 1, 7}};
+    for (const auto& p : packets) {
+        p.from->send_to(r.port, artdmx_packet(p.universe, {p.sequence}, p.sequence));
+        ASSERT_TRUE(r.p->wait_for_err("Packets: " + std::to_string(++r.counted) + " ("));
+    }
+    for (int i = 0; i < 16; ++i) {
+        udp_capture().send_to(r.port, artdmx_packet(3, {1}));
+        ASSERT_TRUE(r.p->wait_for_err("Packets: " + std::to_string(++r.counted) + " ("));
+    }
+    EXPECT_EQ(r.p->stop(SIGINT), 0);
+    const std::string& err = r.p->err();
+    const std::string end = "Source 127.0.0.2:" + std::to_string(a->port())
+        + " (Art-Net): universes 1, 2; 4 packets; 0 sequence gaps\nSource 127.0.0.3:" + std::to_string(b->port())
+        + " (Art-Net): universe 1; 2 packets; 1 sequence gap\nand 2 more\n";
+    EXPECT_EQ(err.substr(err.size() - std::min(err.size(), end.size())), end) << err;
+    std::size_t others = 0;
+    for (std::size_t at = err.find("\nSource 127.0.0.1:"); at != std::string::npos; at = err.find("\nSource 1", at + 1))
+        ++others;
+    EXPECT_EQ(others, 16u) << "the first 16 seen, sorted by address";
 }
 
 // More universes than one socket may join on Linux, listed or announced.

@@ -242,7 +242,7 @@ int free_udp_port()
     return ntohs(address.sin_port);
 }
 
-udp_capture::udp_capture()
+udp_capture::udp_capture(const char* local_address)
 {
     fd_ = socket(AF_INET, SOCK_DGRAM, 0);
     fcntl(fd_, F_SETFD, FD_CLOEXEC);
@@ -252,7 +252,7 @@ udp_capture::udp_capture()
     setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMP, &on, sizeof on);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    inet_pton(AF_INET, local_address, &address.sin_addr);
     socklen_t size = sizeof address;
     if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
         || getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
@@ -428,11 +428,35 @@ void test_namespace::leave()
     home_ = -1;
 }
 
+int sending_port()
+{
+    // Held for the process's life, so that no test is given the port, and
+    // not by the programs the tests start.
+    static const int port = [] {
+        const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
+        const int on = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on);
+        sockaddr_in any{};
+        any.sin_family = AF_INET;
+        socklen_t size = sizeof any;
+        bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any);
+        getsockname(fd, reinterpret_cast<sockaddr*>(&any), &size);
+        return static_cast<int>(ntohs(any.sin_port));
+    }();
+    return port;
+}
+
 void send_udp(int port, std::span<const std::uint8_t> datagram, const char* address)
 {
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
     const int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on);
+    sockaddr_in source{};
+    source.sin_family = AF_INET;
+    source.sin_port = htons(static_cast<std::uint16_t>(sending_port()));
+    bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source); // else from any port
     sockaddr_in destination{};
     destination.sin_family = AF_INET;
     destination.sin_port = htons(static_cast<std::uint16_t>(port));

@@ -81,10 +81,11 @@ struct arrival {
     int source_port = 0;
 };
 
-// A socket bound to 127.0.0.1 on a free port that collects datagrams.
+// A socket bound to 127.0.0.1 (or another local address, where it may be
+// bound: else it throws) on a free port that collects datagrams.
 class udp_capture {
 public:
-    udp_capture();
+    explicit udp_capture(const char* local_address = "127.0.0.1");
     udp_capture(const udp_capture&) = delete;
     udp_capture& operator=(const udp_capture&) = delete;
     ~udp_capture();
@@ -102,7 +103,10 @@ private:
     int port_ = 0;
 };
 
+// Every datagram leaves from one port, sending_port(): receivers that tell
+// their sources apart see the tests as one sender, as they would a console.
 void send_udp(int port, std::span<const std::uint8_t> datagram, const char* address = "127.0.0.1");
+int sending_port();
 // An ArtDmx datagram made by the codec.
 std::vector<std::uint8_t> artdmx_packet(
     std::uint16_t universe, const std::vector<std::uint8_t>& levels, std::uint8_t sequence = 1);

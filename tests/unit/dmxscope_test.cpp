@@ -10,7 +10,10 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
+
+#include <arpa/inet.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -67,7 +70,8 @@ TEST(DmxscopeRender, FiveChannelsByteForByte)
         = [&](const char* mode) { return top.substr(0, top.find("%s")) + mode + top.substr(top.find("%s") + 2); };
     EXPECT_EQ(screen(0, true, 5, levels, 256, 4294967295u),
         with_mode("Numbers Mode") + "\033[36m   0:    0    7   99  128  255 " + std::string(55, ' ') + reset + "\n"
-            + dashes + "Press 'b' to toggle bar graph | 'c' to copy CSV | Ctrl+C to exit\n\033[36m" + maker + reset);
+            + dashes + "Press 'b' to toggle bar graph | 'c' to copy CSV | 's' for sources | Ctrl+C to exit\n\033[36m"
+            + maker + reset);
     const std::string bars = "[            ] [            ] [====        ] [======      ] [============] ";
     const std::string values = "        0      "
                                "        7      "
@@ -76,8 +80,8 @@ TEST(DmxscopeRender, FiveChannelsByteForByte)
                                "      255      ";
     EXPECT_EQ(screen(1, false, 5, levels, 256, 4294967295u),
         with_mode("Bar Graph Mode") + "   0: " + bars + std::string(165, ' ') + "\n     " + values
-            + std::string(165, ' ') + "\n" + dashes + "Press 'b' to toggle numbers | 'c' to copy CSV | Ctrl+C to exit\n"
-            + maker);
+            + std::string(165, ' ') + "\n" + dashes
+            + "Press 'b' to toggle numbers | 'c' to copy CSV | 's' for sources | Ctrl+C to exit\n" + maker);
 }
 
 TEST(DmxscopeRender, GeometryForEveryCountAndMode)
@@ -143,6 +147,47 @@ TEST(DmxscopeRender, SacnTitleNamesTheWinnerOrTheMerge)
         const std::string text
             = captured([&](std::FILE* out) { display_screen(out, state, 7, state.dmx_data, 0, layout, 0); });
         EXPECT_EQ(lines_of(text.substr(clear.size()))[0], c.title);
+    }
+}
+
+// Under sACN the sources screen adds the name, priority and state; fitted to
+// a narrow terminal, the names give way first.
+TEST(DmxscopeRender, SacnSourcesScreenCutsNamesFirst)
+{
+    source_table table;
+    start_source_table(table);
+    for (const auto& [letter, priority, name] :
+        {std::tuple('A', 100, "Desk \xc3\xa9 main"), std::tuple('B', 50, "Backup")}) {
+        packet_source from{source_protocol::sacn, {htonl(0x0a000007)}, 5568, {}, static_cast<std::uint8_t>(priority)};
+        from.cid.fill(static_cast<std::uint8_t>(letter));
+        note_e131(table, {from.cid, name, from.priority, 0, 1, 0, 1, 0, std::array<std::uint8_t, 2>{}}, from, 0);
+    }
+    std::array<const source_row*, most_listed_sources> rows{};
+    const sources_view view{
+        std::span(rows).first(list_sources(table, 500'000'000, true, 0, rows)), &table, 500'000'000};
+    monitor_state state;
+    state.sacn.shown = true;
+    state.use_color = false;
+    const struct {
+        int columns;
+        std::vector<std::string> lines; // the header and the two rows
+    } cases[] = {
+        {0,
+            {"Univ  Proto  Address:port   Source         Prio  Rate   Last  Gaps    Ch  State",
+                "   1  sACN   10.0.0.7:5568  \"Desk \xc3\xa9 main\"   100   1/s  0.5 s  gaps 0   2  winning",
+                "   1  sACN   10.0.0.7:5568  \"Backup\"         50   1/s  0.5 s  gaps 0   2  outranked"}},
+        {78,
+            {"Univ  Proto  Address:port   Source    Prio  Rate   Last  Gaps    Ch  State",
+                "   1  sACN   10.0.0.7:5568  \"Desk \xe2\x80\xa6\"   100   1/s  0.5 s  gaps 0   2  winning",
+                "   1  sACN   10.0.0.7:5568  \"Backup\"    50   1/s  0.5 s  gaps 0   2  outranked"}},
+    };
+    for (const auto& c : cases) {
+        const screen_layout layout = choose_sources_layout(view.rows.size(), {24, c.columns});
+        const auto lines = lines_of(captured([&](std::FILE* out) { display_sources(out, state, view, layout, 0); }));
+        ASSERT_EQ(lines.size(), 9u);
+        EXPECT_EQ(lines[0], clear + "sACN Monitor - Sources: 2 (Packets: 0)");
+        EXPECT_EQ(std::vector(lines.begin() + 2, lines.begin() + 3), std::vector(c.lines.begin(), c.lines.begin() + 1));
+        EXPECT_EQ(std::vector(lines.begin() + 4, lines.begin() + 6), std::vector(c.lines.begin() + 1, c.lines.end()));
     }
 }
 
