@@ -29,6 +29,7 @@ void usage(const char* program, std::FILE* out = stderr)
         "Controls:\n"
         "  Press 'b' to toggle between numbers and bar graph display\n"
         "  Press 'c' to copy current data to clipboard (CSV format)\n"
+        "  Press 's' to show who is sending (and 's', 'b' or 'n' to return)\n"
         "  Press Ctrl+C to exit\n"
         "\n"
         "Discovery:\n"

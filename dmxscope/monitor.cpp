@@ -114,13 +114,32 @@ void redraw(monitor_loop& loop)
     loop.last_screen = now;
 }
 
-// Whether a screen is due: on the levels screen, packets not drawn yet; on
-// the sources screen, those or the time.
+// Whether the levels screen's title warns of several senders: it counts the
+// last second, so it is drawn again once a second while it shows, and goes
+// when they stop.
+bool warns_of_senders(const monitor_loop& loop)
+{
+    return !loop.state.sources_screen && !loop.state.sacn.shown && loop.state.senders >= 2;
+}
+
+// When the next screen is due: on the levels screen, once packets wait to be
+// drawn (or a warning to be looked at again); on the sources screen, those
+// or the time. Never when nothing waits.
+std::optional<std::int64_t> next_screen(const monitor_loop& loop)
+{
+    if (loop.state.sources_screen)
+        return loop.last_screen + (loop.changed ? sources_interval_ns : sources_refresh_ns);
+    if (loop.changed)
+        return loop.last_screen + screen_interval_ns;
+    if (warns_of_senders(loop))
+        return loop.last_screen + sources_refresh_ns;
+    return std::nullopt;
+}
+
 bool screen_due(const monitor_loop& loop, std::int64_t now)
 {
-    if (!loop.state.sources_screen)
-        return loop.changed && now - loop.last_screen >= screen_interval_ns;
-    return now - loop.last_screen >= (loop.changed ? sources_interval_ns : sources_refresh_ns);
+    const std::optional<std::int64_t> due = next_screen(loop);
+    return due && now >= *due;
 }
 
 // The arrow, page and Home/End keys, and j/k: they move the window of a
@@ -322,17 +341,15 @@ void answer_terminal_signals(monitor_loop& loop)
     }
 }
 
-// Milliseconds to wait: until the next screen is due when packets wait to be
-// drawn, until the export's deadline, or for ever.
+// Milliseconds to wait: until the next screen is due, until the export's
+// deadline, or for ever.
 int wait_ms(const monitor_loop& loop, std::int64_t now)
 {
     const int wait = export_wait_ms(loop.export_job, now);
-    if (!loop.changed && !loop.state.sources_screen)
+    const std::optional<std::int64_t> due = next_screen(loop);
+    if (!due)
         return wait;
-    const std::int64_t interval = !loop.state.sources_screen ? screen_interval_ns
-        : loop.changed                                       ? sources_interval_ns
-                                                             : sources_refresh_ns;
-    const int until_due = ms_until(loop.last_screen + interval, now);
+    const int until_due = ms_until(*due, now);
     return wait == no_timeout ? until_due : std::min(wait, until_due);
 }
 

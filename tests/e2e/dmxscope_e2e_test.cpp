@@ -464,7 +464,9 @@ TEST(DmxscopeE2E, OptionErrorsAndHelpEndBeforeTheTerminalIsTouched)
                               "  -a             Show all universes (default: all)\n"
                               "  -n             Disable color output\n\nControls:\n"
                               "  Press 'b' to toggle between numbers and bar graph display\n"
-                              "  Press 'c' to copy current data to clipboard (CSV format)\n  Press Ctrl+C to exit\n\n";
+                              "  Press 'c' to copy current data to clipboard (CSV format)\n"
+                              "  Press 's' to show who is sending (and 's', 'b' or 'n' to return)\n"
+                              "  Press Ctrl+C to exit\n\n";
     const struct {
         std::vector<std::string> args;
         int status;
@@ -745,5 +747,10 @@ TEST(DmxscopeE2E, TwoSendersOnAUniverseAreWarnedOfAndListed)
     }
     m.type("b");
     ASSERT_TRUE(m.wait_for_screen("(Packets: 4) [Bar Graph Mode]"));
+    // Once they have stopped, the warning goes without another packet.
+    a->send_to(port, artdmx_packet(1, {10, 20}, 4));
+    b->send_to(port, artdmx_packet(1, {10, 21}, 5));
+    ASSERT_TRUE(m.wait_for_screen("Universe 1 - 2 sources, levels differ (Packets: 6) [Bar Graph Mode]"));
+    EXPECT_TRUE(m.wait_for_screen("Universe 1 (Packets: 6) [Bar Graph Mode]", 4000));
     EXPECT_EQ(m.stop(SIGINT), 0);
 }
