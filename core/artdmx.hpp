@@ -9,6 +9,9 @@
 #include <span>
 
 constexpr std::size_t channels_per_universe = 512;
+// Every value a packet's 16-bit universe field can take: the size of the
+// tables kept per universe.
+constexpr std::size_t universe_field_values = 0x10000;
 constexpr std::size_t artdmx_header_size = 18;
 constexpr std::size_t artdmx_max_size = artdmx_header_size + channels_per_universe;
 // A universe is a 15-bit Port-Address: Net (0..127) in the high byte, Sub-Net

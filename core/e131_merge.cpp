@@ -103,7 +103,7 @@ void take_levels(e131_source& source, const e131_data& packet, in_addr from, std
 universe_merge& find_or_add(e131_merge& merge, std::uint16_t universe)
 {
     if (merge.slot_of.empty()) {
-        merge.slot_of.assign(0x10000, 0);
+        merge.slot_of.assign(universe_field_values, 0);
         merge.universes.reserve(usual_universes);
     }
     std::uint16_t& slot = merge.slot_of[universe];

@@ -61,9 +61,9 @@ struct universe_merge {
 
 // Every universe that came, made the first time it came.
 struct e131_merge {
-    bool all = true;                    // every universe, or only those wanted
-    std::bitset<0x10000> wanted;        // when not all
-    std::vector<std::uint16_t> slot_of; // index + 1 per universe, made with the first
+    bool all = true;                           // every universe, or only those wanted
+    std::bitset<universe_field_values> wanted; // when not all
+    std::vector<std::uint16_t> slot_of;        // index + 1 per universe, made with the first
     std::vector<universe_merge> universes;
     // No source can fall silent before this (0: none is live); packets only
     // put the true time later, so it is looked at again when it comes.

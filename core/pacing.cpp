@@ -1,14 +1,9 @@
 #include "pacing.hpp"
 
+#include "artdmx.hpp"
+
 #include <algorithm>
 #include <cmath>
-
-namespace {
-
-// Every value of the packet's 16-bit universe field.
-constexpr std::size_t universe_values = 0x10000;
-
-} // namespace
 
 void start_pacing(pacing& p, double unit_ns, std::int64_t max_lag, std::int64_t first_due)
 {
@@ -32,7 +27,7 @@ std::int64_t pace_next(pacing& p, std::uint64_t units, std::int64_t now)
 }
 
 resend_schedule::resend_schedule(std::int64_t interval_ns, int repeats, std::int64_t repeat_gap_ns)
-    : interval_(interval_ns), repeats_(repeats), repeat_gap_(repeat_gap_ns), slot_of_(universe_values, 0)
+    : interval_(interval_ns), repeats_(repeats), repeat_gap_(repeat_gap_ns), slot_of_(universe_field_values, 0)
 {
 }
 

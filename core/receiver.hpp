@@ -38,7 +38,7 @@ struct sacn_reception {
     bool discover = false;    // every universe: join what discovery lists
     bool join_failed = false; // at the start, told by a warning
     multicast_memberships groups;
-    std::bitset<0x10000> joined; // by universe, the discovery universe among them
+    std::bitset<universe_field_values> joined; // by universe, the discovery universe among them
     e131_merge merge;
     const universe_merge* last = nullptr; // of the last frame, valid until the next call
 };

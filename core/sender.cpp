@@ -12,9 +12,6 @@
 
 namespace {
 
-// Every value of the packet's 16-bit universe field.
-constexpr std::size_t universe_values = 0x10000;
-
 bool send_packet(const dmx_sender& sender, std::size_t length, const sockaddr_in& to)
 {
     const ssize_t sent = ::sendto(
@@ -98,7 +95,7 @@ bool open_sender(dmx_sender& sender, const network_options& net, const e131_iden
     sender.multicast = !net.target_given;
     sender.identity = identity;
     sender.priority = static_cast<std::uint8_t>(net.priority);
-    sender.sequences.assign(universe_values, 0);
+    sender.sequences.assign(universe_field_values, 0);
     sender.last.emplace();
     return true;
 }

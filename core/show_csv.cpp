@@ -95,14 +95,7 @@ show_line parse_show_line(
     return count > 0 ? show_line::frame : show_line::delay_only;
 }
 
-namespace {
-
-// Every value of the packet's 16-bit universe field.
-constexpr std::size_t universe_values = 0x10000;
-
-} // namespace
-
-show_moments::show_moments() : moment_of_(universe_values, 0) { }
+show_moments::show_moments() : moment_of_(universe_field_values, 0) { }
 
 bool show_moments::begins_moment(std::uint32_t delay_ms, std::optional<std::uint16_t> universe)
 {

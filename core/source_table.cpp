@@ -209,7 +209,7 @@ void start_source_table(source_table& table)
 {
     table.enabled = true;
     table.rows.assign(most_listed_sources, {});
-    table.first_of.assign(0x10000, 0);
+    table.first_of.assign(universe_field_values, 0);
     table.senders.assign(most_listed_sources, {});
     table.beyond = fingerprint_set(most_sources_beyond);
 }

@@ -106,8 +106,8 @@ struct artnet_sender {
 
 struct source_table {
     bool enabled = false;
-    bool all = true;             // every universe, or only those wanted
-    std::bitset<0x10000> wanted; // when not all
+    bool all = true;                           // every universe, or only those wanted
+    std::bitset<universe_field_values> wanted; // when not all
     std::vector<source_row> rows;
     std::vector<std::uint16_t> first_of; // per universe: index + 1 of its first row
     std::vector<artnet_sender> senders;

@@ -2,15 +2,12 @@
 
 namespace {
 
-// Every value of the packet's 16-bit field, the bit above the 15-bit
-// Port-Address included: a table of 256 kB, made once.
-constexpr std::size_t universe_values = 0x10000;
 // A whole rig of 256 universes is kept without moving a frame.
 constexpr std::size_t usual_universes = 256;
 
 } // namespace
 
-universe_frames::universe_frames() : slot_of_(universe_values, 0)
+universe_frames::universe_frames() : slot_of_(universe_field_values, 0)
 {
     frames_.reserve(usual_universes);
 }

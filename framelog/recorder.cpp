@@ -79,7 +79,7 @@ void remember_row(recorder& rec, std::uint16_t slot, std::span<const std::uint8_
 }
 
 // " 1, 2, 7-9": runs of three or more universes as their first and last.
-void print_universe_list(std::FILE* out, const std::bitset<0x10000>& universes)
+void print_universe_list(std::FILE* out, const std::bitset<universe_field_values>& universes)
 {
     const char* separator = " ";
     for (std::size_t u = 0; u < universes.size(); ++u) {

@@ -29,7 +29,7 @@ constexpr std::size_t most_reported_sources = 16;
 struct reported_source {
     packet_source from;                      // with the last packet's address and priority
     std::array<char, e131_name_size> name{}; // sACN: as its first packet named it, fit to show
-    std::bitset<0x10000> universes;
+    std::bitset<universe_field_values> universes;
     unsigned long long packets = 0;
     unsigned long long gaps = 0;
 };
@@ -57,7 +57,7 @@ struct recorder {
     bool per_universe = false; // -U
     bool sacn = false;         // -E: universes 1..63999 all fit a show file
     bool all = true;
-    std::bitset<0x10000> wanted; // when not all: the universes recorded
+    std::bitset<universe_field_values> wanted; // when not all: the universes recorded
     std::uint16_t min_delay = 0;
     universe_frames last; // the last row written, per slot
     bool have_row = false;
