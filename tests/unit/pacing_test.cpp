@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 TEST(Pacing, RoundsKeepTheirScheduleUnlessFarBehind)
 {
     constexpr std::int64_t ms = 1'000'000;
@@ -35,57 +38,38 @@ TEST(Pacing, RoundsKeepTheirScheduleUnlessFarBehind)
     }
 }
 
-TEST(Pacing, EachUniverseIsResentAnIntervalAfterItWasLastSent)
+TEST(Pacing, EachUniverseIsResentAnIntervalAfterItWasLastSentAndANewFrameRepeatsFirst)
 {
-    const struct {
+    struct step {
         int sent; // the universe sent with a new frame at `now`; -1: the first one re-sent
         std::int64_t now;
         std::uint16_t first;
         std::int64_t first_due;
-    } steps[] = {
-        {1, 0, 1, 100},
-        {2, 10, 1, 100},
-        {1, 20, 2, 110},   // a new frame puts a universe behind
-        {-1, 150, 1, 120}, // 2, late within its interval, keeps to 210
-        {-1, 2000, 2, 210},
-        {-1, 2000, 1, 2100}, // after a stall: once each, afresh
-        {3, 2105, 1, 2100},
-        {-1, 2110, 2, 2100}, // 1 keeps to 2200, but waits behind 3
-        {-1, 2110, 3, 2205},
-        {-1, 2205, 1, 2205},
+        bool repeating;
     };
-    resend_schedule schedule(100);
-    EXPECT_TRUE(schedule.empty());
-    for (const auto& s : steps) {
-        if (s.sent >= 0)
-            schedule.sent(static_cast<std::uint16_t>(s.sent), s.now);
-        else
-            schedule.resent(s.now);
-        EXPECT_EQ(schedule.first(), s.first) << s.now;
-        EXPECT_EQ(schedule.first_due(), s.first_due) << s.now;
-    }
-}
-
-TEST(Pacing, ANewFrameIsRepeatedAGapApartBeforeItWaitsTheInterval)
-{
+    // An interval of 100 alone: a new frame puts a universe behind; after a
+    // stall each goes once, afresh.
+    const std::vector<step> keep_alive = {{1, 0, 1, 100, false}, {2, 10, 1, 100, false}, {1, 20, 2, 110, false},
+        {-1, 150, 1, 120, false}, // 2, late within its interval, keeps to 210
+        {-1, 2000, 2, 210, false}, {-1, 2000, 1, 2100, false}, {3, 2105, 1, 2100, false},
+        {-1, 2110, 2, 2100, false}, // 1 keeps to 2200, but waits behind 3
+        {-1, 2110, 3, 2205, false}, {-1, 2205, 1, 2205, false}};
     // Two repeats 20 apart. 1's last repeat goes late, at 41: its interval
     // counts from 40. A new frame of 1 at 100 repeats before 2's keep-alive.
-    const struct {
-        int sent; // as above
-        std::int64_t now, first_due;
-        std::uint16_t first;
-        bool repeating;
-    } steps[] = {{1, 0, 20, 1, true}, {2, 5, 20, 1, true}, {-1, 20, 25, 2, true}, {-1, 25, 40, 1, true},
-        {-1, 41, 45, 2, true}, {-1, 45, 140, 1, false}, {1, 100, 120, 1, true}, {-1, 120, 140, 1, true},
-        {-1, 200, 145, 2, false}, {-1, 200, 240, 1, false}};
-    resend_schedule schedule(100, 2, 20);
-    for (const auto& s : steps) {
-        if (s.sent >= 0)
-            schedule.sent(static_cast<std::uint16_t>(s.sent), s.now);
-        else
-            schedule.resent(s.now);
-        EXPECT_EQ(schedule.first(), s.first) << s.now;
-        EXPECT_EQ(schedule.first_due(), s.first_due) << s.now;
-        EXPECT_EQ(schedule.repeating(), s.repeating) << s.now;
+    const std::vector<step> repeats = {{1, 0, 1, 20, true}, {2, 5, 1, 20, true}, {-1, 20, 2, 25, true},
+        {-1, 25, 1, 40, true}, {-1, 41, 2, 45, true}, {-1, 45, 1, 140, false}, {1, 100, 1, 120, true},
+        {-1, 120, 1, 140, true}, {-1, 200, 2, 145, false}, {-1, 200, 1, 240, false}};
+    for (auto [schedule, steps] :
+        {std::pair(resend_schedule(100), keep_alive), std::pair(resend_schedule(100, 2, 20), repeats)}) {
+        EXPECT_TRUE(schedule.empty());
+        for (const auto& s : steps) {
+            if (s.sent >= 0)
+                schedule.sent(static_cast<std::uint16_t>(s.sent), s.now);
+            else
+                schedule.resent(s.now);
+            EXPECT_EQ(schedule.first(), s.first) << s.now;
+            EXPECT_EQ(schedule.first_due(), s.first_due) << s.now;
+            EXPECT_EQ(schedule.repeating(), s.repeating) << s.now;
+        }
     }
 }
