@@ -1,6 +1,7 @@
 // Any argument list (the input split at NUL bytes): the command-line model
 // returns a status instead of ending the process, leaves the list as it was,
-// and an accepted list yields commands made of the list's own words.
+// and an accepted list yields a universe in range (sACN's under -E) and
+// commands made of the list's own words.
 #include "command_line.hpp"
 #include "command_words.hpp"
 
@@ -41,9 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     if (status == -1) {
         const bool none = config.high_command.empty() && config.low_command.empty() && config.single_command.empty();
-        if (none || config.universe > highest_port_address || config.channel_index > 511
-            || !points_into(config.high_command, command.argv) || !points_into(config.low_command, command.argv)
-            || !points_into(config.single_command, command.argv))
+        const bool universe_ok = settings.net.sacn
+            ? config.universe >= lowest_e131_universe && config.universe <= highest_e131_universe
+            : config.universe <= highest_port_address;
+        if (none || !universe_ok || config.channel_index > 511 || !points_into(config.high_command, command.argv)
+            || !points_into(config.low_command, command.argv) || !points_into(config.single_command, command.argv))
             std::abort();
     }
     return 0;
